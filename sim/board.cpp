@@ -1,0 +1,270 @@
+#include "board.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <utility>
+
+#include <wiringPi.h>
+
+#include "gpio_pins.h"
+#include "scene.h"
+
+namespace sim {
+
+namespace {
+
+// Virtual time starts some seconds after boot, as the monotonic clock would.
+constexpr int64_t kBootedNs = 7000 * kNsPerMs;
+
+// The module: a trigger must be held HIGH this long to start a measurement,
+// and with nothing in range it holds its echo HIGH for its own time-out.
+constexpr int64_t kMinTriggerNs = 10 * kNsPerUs;
+constexpr int64_t kModuleTimeoutNs = 38 * kNsPerMs;
+
+[[noreturn]] void breach(const std::string& what)
+{
+    std::fprintf(stderr, "simulated board: %s\n", what.c_str());
+    std::abort();
+}
+
+} // namespace
+
+std::string Board::Call::text() const
+{
+    std::string text = std::string(name) + "(";
+    if (argc > 0)
+        text += std::to_string(a);
+    if (argc > 1)
+        text += ", " + std::to_string(b);
+    return text + ")";
+}
+
+Board::Board() : nowNs_(kBootedNs) {}
+
+void Board::scriptEchoes(std::vector<Echo> echoes, ScriptEnd end)
+{
+    script_.assign(echoes.begin(), echoes.end());
+    scripted_ = true;
+    scriptEnd_ = end;
+}
+
+void Board::driveEcho(int64_t riseNs, int64_t fallNs)
+{
+    echoSpans_.push_back({riseNs, fallNs});
+}
+
+void Board::stallAt(int64_t atNs, int64_t forNs)
+{
+    stalls_.push_back({atNs, forNs});
+}
+
+// Every call first lives through any stall that has come due.
+void Board::beginCall()
+{
+    for (auto it = stalls_.begin(); it != stalls_.end();) {
+        if (it->atNs <= nowNs_) {
+            nowNs_ += it->forNs;
+            it = stalls_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+// The text is only built when calls are being recorded: polling must not
+// allocate.
+void Board::record(const Call& call)
+{
+    if (recording_)
+        calls_.push_back(call.text());
+}
+
+void Board::record(const Call& call, int64_t result)
+{
+    if (recording_)
+        calls_.push_back(call.text() + " -> " + std::to_string(result));
+}
+
+void Board::requireSetUp(const Call& call) const
+{
+    if (!setUp_)
+        breach(call.text() + " called before wiringPiSetup");
+}
+
+Board::Pin& Board::pinFor(const Call& call, int pin)
+{
+    requireSetUp(call);
+    if (pin < 0 || pin >= kPinCount)
+        breach(call.text() + ": there is no pin " + std::to_string(pin));
+    return pins_[pin];
+}
+
+int Board::setup()
+{
+    record({"wiringPiSetup", 0, 0, 0}, setupResult_);
+    setUp_ = setupResult_ != kSetupFailed;
+    return setupResult_;
+}
+
+void Board::pinMode(int pin, int mode)
+{
+    const Call call{"pinMode", 2, pin, mode};
+    Pin& p = pinFor(call, pin);
+    if (mode != INPUT && mode != OUTPUT)
+        breach(call.text() + ": mode must be INPUT (0) or OUTPUT (1)");
+    p.mode = mode == INPUT ? Mode::Input : Mode::Output;
+    record(call);
+}
+
+void Board::pullUpDnControl(int pin, int pud)
+{
+    const Call call{"pullUpDnControl", 2, pin, pud};
+    Pin& p = pinFor(call, pin);
+    if (pud != PUD_OFF && pud != PUD_DOWN && pud != PUD_UP)
+        breach(call.text() + ": pull must be PUD_OFF (0), PUD_DOWN (1) or PUD_UP (2)");
+    p.pull = pud;
+    record(call);
+}
+
+void Board::digitalWrite(int pin, int value)
+{
+    const Call call{"digitalWrite", 2, pin, value};
+    Pin& p = pinFor(call, pin);
+    if (p.mode != Mode::Output)
+        breach(call.text() + ": pin " + std::to_string(pin) + " is not an output");
+    if (value != LOW && value != HIGH)
+        breach(call.text() + ": level must be 0 or 1");
+    beginCall();
+    record(call);
+    if (pin == kTriggerPin)
+        onTrigger(value);
+    p.level = value;
+}
+
+int Board::digitalRead(int pin)
+{
+    const Call call{"digitalRead", 1, pin, 0};
+    Pin& p = pinFor(call, pin);
+    if (p.mode != Mode::Input)
+        breach(call.text() + ": pin " + std::to_string(pin) + " is not an input");
+    beginCall();
+    const int level = pin == kEchoPin ? echoLevel() : p.pull == PUD_UP ? HIGH : LOW;
+    nowNs_ += costs_.pinReadNs;
+    record(call, level);
+    return level;
+}
+
+void Board::delayMs(unsigned ms)
+{
+    const Call call{"delay", 1, static_cast<int>(ms), 0};
+    requireSetUp(call);
+    beginCall();
+    record(call);
+    if (scripted_ && script_.empty()) {
+        if (scriptEnd_ == ScriptEnd::Throw)
+            throw RunEnded{};
+        std::raise(SIGTERM);
+    }
+    pause(ms * kNsPerMs);
+}
+
+void Board::delayUs(unsigned us)
+{
+    const Call call{"delayMicroseconds", 1, static_cast<int>(us), 0};
+    requireSetUp(call);
+    beginCall();
+    record(call);
+    pause(us * kNsPerUs);
+}
+
+int64_t Board::readClockUs()
+{
+    beginCall();
+    const int64_t us = nowNs_ / kNsPerUs;
+    nowNs_ += costs_.clockReadNs;
+    record({"clock", 0, 0, 0}, us);
+    return us;
+}
+
+void Board::pause(int64_t ns)
+{
+    nowNs_ += ns;
+    if (realtime_) {
+        const timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+        nanosleep(&wait, nullptr);
+    }
+}
+
+// The module starts a measurement when a long enough trigger falls while it
+// is idle; a short trigger, or one while it is still busy, starts nothing.
+void Board::onTrigger(int level)
+{
+    if (level == HIGH) {
+        if (pins_[kTriggerPin].level == LOW)
+            triggerRoseNs_ = nowNs_;
+        return;
+    }
+    if (pins_[kTriggerPin].level != HIGH || nowNs_ - triggerRoseNs_ < kMinTriggerNs || nowNs_ < busyUntilNs_)
+        return;
+
+    while (!echoSpans_.empty() && echoSpans_.front().fallNs <= nowNs_)
+        echoSpans_.pop_front();
+
+    const Echo echo = nextEcho();
+    const int64_t riseNs = nowNs_ + echoDelayNs_;
+    int64_t highNs = 0;
+    switch (echo.kind) {
+    case Echo::Kind::HighFor:
+        highNs = echo.highNs;
+        break;
+    case Echo::Kind::MeasuredAs:
+        // Polling stamps the last poll that still sees the echo, so an echo
+        // one poll longer than W measures exactly W, whatever the phase of
+        // the polls; exact in microseconds while a poll costs 1 µs.
+        highNs = echo.measuredUs * kNsPerUs + costs_.pinReadNs + costs_.clockReadNs;
+        break;
+    case Echo::Kind::None:
+        busyUntilNs_ = nowNs_;
+        return;
+    case Echo::Kind::OutOfRange:
+        highNs = kModuleTimeoutNs;
+        break;
+    }
+    echoSpans_.push_back({riseNs, riseNs + highNs});
+    busyUntilNs_ = riseNs + highNs;
+}
+
+Echo Board::nextEcho()
+{
+    if (scene_)
+        return sceneEcho(nowNs_ - kBootedNs, noise_);
+    if (script_.empty())
+        return Echo::none();
+    const Echo echo = script_.front();
+    script_.pop_front();
+    return echo;
+}
+
+int Board::echoLevel() const
+{
+    for (const HighSpan& span : echoSpans_) {
+        if (span.riseNs <= nowNs_ && nowNs_ < span.fallNs)
+            return HIGH;
+    }
+    return LOW;
+}
+
+Board& board()
+{
+    static Board theBoard;
+    return theBoard;
+}
+
+void resetBoard()
+{
+    board() = Board{};
+}
+
+} // namespace sim

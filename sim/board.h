@@ -1,0 +1,153 @@
+// A simulated board with an ultrasonic module wired to it. It owns time, holds
+// the program to the GPIO library's contract, and lets tests script what the
+// module does. The library's calls (and the clock read) reach the one board
+// that board() returns.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+constexpr int64_t kNsPerUs = 1000;
+constexpr int64_t kNsPerMs = 1000 * kNsPerUs;
+
+// What the module does on its next trigger.
+struct Echo {
+    enum class Kind {
+        HighFor,     // the echo is HIGH for highNs
+        MeasuredAs,  // HIGH for long enough that polling measures exactly measuredUs
+        None,        // the echo never rises
+        OutOfRange,  // nothing in range: HIGH for the module's own time-out
+    };
+    Kind kind;
+    int64_t highNs = 0;
+    int measuredUs = 0;
+
+    static Echo highFor(int64_t ns) { return {Kind::HighFor, ns, 0}; }
+    static Echo measuredAs(int us) { return {Kind::MeasuredAs, 0, us}; }
+    static Echo none() { return {Kind::None, 0, 0}; }
+    static Echo outOfRange() { return {Kind::OutOfRange, 0, 0}; }
+};
+
+// What each pin read and each clock read costs in time. One poll of the echo
+// is one of each; by default that is exactly one microsecond.
+struct Costs {
+    int64_t pinReadNs = 250;
+    int64_t clockReadNs = 750;
+};
+
+// How a run whose echo script is used up ends, at its next delay().
+enum class ScriptEnd { RaiseSigterm, Throw };
+
+// Thrown by delay() when the script is used up and ScriptEnd::Throw is set.
+struct RunEnded {};
+
+// The module's echo rises this long after the trigger has fallen.
+constexpr int64_t kDefaultEchoDelayNs = 20 * kNsPerUs;
+
+class Board {
+public:
+    Board();
+
+    // --- set-up by tests and by ranging-sim's environment
+    void setCosts(Costs costs) { costs_ = costs; }
+    void setSetupResult(int result) { setupResult_ = result; }
+    void setRealtime(bool realtime) { realtime_ = realtime; }
+    void setEchoDelayNs(int64_t ns) { echoDelayNs_ = ns; }
+    // Each trigger takes the next echo; once they are all taken, the next
+    // delay() ends the run.
+    void scriptEchoes(std::vector<Echo> echoes, ScriptEnd end);
+    // An object drifting back and forth in front of the module, for ever.
+    void playScene() { scene_ = true; }
+    // Raises the echo line over [riseNs, fallNs) regardless of the trigger.
+    void driveEcho(int64_t riseNs, int64_t fallNs);
+    // The first call that starts at or after atNs finds the process was
+    // stalled for forNs before it.
+    void stallAt(int64_t atNs, int64_t forNs);
+    void advanceNs(int64_t ns) { nowNs_ += ns; }
+    void recordCalls() { recording_ = true; }
+
+    int64_t nowNs() const { return nowNs_; }
+    const Costs& costs() const { return costs_; }
+    const std::vector<std::string>& calls() const { return calls_; }
+
+    // --- the GPIO library, as the program calls it
+    int setup();
+    void pinMode(int pin, int mode);
+    void pullUpDnControl(int pin, int pud);
+    void digitalWrite(int pin, int value);
+    int digitalRead(int pin);
+    void delayMs(unsigned ms);
+    void delayUs(unsigned us);
+    int64_t readClockUs();
+
+private:
+    enum class Mode { Unset, Input, Output };
+    struct Pin {
+        Mode mode = Mode::Unset;
+        int pull = 0;
+        int level = 0;
+    };
+    struct HighSpan {
+        int64_t riseNs;
+        int64_t fallNs;
+    };
+    struct Stall {
+        int64_t atNs;
+        int64_t forNs;
+    };
+    static constexpr int kPinCount = 32;
+
+    // A library call as it is recorded and named in breach messages.
+    struct Call {
+        const char* name;
+        int argc;
+        int a;
+        int b;
+        std::string text() const;
+    };
+
+    void requireSetUp(const Call& call) const;
+    Pin& pinFor(const Call& call, int pin);
+    void beginCall();
+    void record(const Call& call);
+    void record(const Call& call, int64_t result);
+    void onTrigger(int level);
+    Echo nextEcho();
+    int echoLevel() const;
+    void pause(int64_t ns);
+
+    int64_t nowNs_;
+    Costs costs_;
+    int setupResult_ = 0;
+    bool setUp_ = false;
+    bool realtime_ = false;
+    int64_t echoDelayNs_ = kDefaultEchoDelayNs;
+
+    Pin pins_[kPinCount];
+    int64_t triggerRoseNs_ = 0;
+    int64_t busyUntilNs_ = 0;
+    std::deque<HighSpan> echoSpans_;
+
+    std::deque<Echo> script_;
+    bool scripted_ = false;
+    ScriptEnd scriptEnd_ = ScriptEnd::RaiseSigterm;
+    bool scene_ = false;
+    uint32_t noise_ = 2463534242u; // the scene's noise generator
+
+    std::vector<Stall> stalls_;
+
+    bool recording_ = false;
+    std::vector<std::string> calls_;
+};
+
+// The board that the library's calls reach.
+Board& board();
+
+// Puts a new board in place of the old one.
+void resetBoard();
+
+} // namespace sim

@@ -1,0 +1,32 @@
+#include "scene.h"
+
+namespace sim {
+
+namespace {
+
+constexpr double kNearCm = 5.0;
+constexpr double kFarCm = 300.0;
+constexpr int64_t kOneWayNs = 20 * 1000 * kNsPerMs; // near to far, or back
+constexpr double kNoiseCm = 0.3;                    // either way
+constexpr double kCmPerUsOfEcho = 340.0 * 100 / 1e6 / 2; // sound, there and back
+
+// xorshift32: a fixed, cheap sequence, so that every run looks the same.
+double nextNoise(uint32_t& state)
+{
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return (state / 4294967295.0 * 2 - 1) * kNoiseCm;
+}
+
+} // namespace
+
+Echo sceneEcho(int64_t sinceStartNs, uint32_t& noise)
+{
+    const int64_t phaseNs = sinceStartNs % (2 * kOneWayNs);
+    const int64_t outNs = phaseNs < kOneWayNs ? phaseNs : 2 * kOneWayNs - phaseNs;
+    const double cm = kNearCm + (kFarCm - kNearCm) * outNs / kOneWayNs + nextNoise(noise);
+    return Echo::highFor(static_cast<int64_t>(cm / kCmPerUsOfEcho * kNsPerUs));
+}
+
+} // namespace sim
