@@ -1,0 +1,91 @@
+// Timing the echo: widths, the time-out, stalls.
+#include <optional>
+
+#include "gpio_pins.h"
+#include "on_board.h"
+#include "ranging.h"
+
+namespace {
+
+constexpr int kTimeoutUs = 13200;
+constexpr int64_t kUs = sim::kNsPerUs;
+constexpr int64_t kNever = 1000000 * kUs;
+
+struct Stall {
+    int64_t atNs;
+    int64_t forNs;
+};
+
+struct PulseCase {
+    const char* name;
+    std::optional<int64_t> riseNs; // from the start of the call; none: no echo
+    int64_t fallNs;
+    std::optional<Stall> stall;
+    int widthUs;
+    int lastStampUs; // from the start stamp: when the call gave its answer
+};
+
+const PulseCase kPulseCases[] = {
+    {"MeasuresAnEchoOnePollShortOfItsLength", 100 * kUs, 1100 * kUs, {}, 999, 1100},
+    {"TimesAnEchoAlreadyHighFromTheFirstRead", -5 * kUs, 500 * kUs, {}, 499, 500},
+    {"KeepsPollingWhenTheSpanIsExactlyTheTimeout", 0, 13200 * kUs, {}, 13199, 13200},
+    {"TimesOutWhenTheSpanIsOneMicrosecondOver", 0, 13201 * kUs, {}, 0, 13201},
+    {"CountsTheTimeoutFromTheStartNotTheEdge", 13000 * kUs, 13300 * kUs, {}, 0, 13201},
+    {"TimesOutWhenNoEchoRises", {}, 0, {}, 0, 13201},
+    {"TimesOutWhenTheEchoIsStuckHigh", 50 * kUs, kNever, {}, 0, 13201},
+    {"MeasuresZeroForAPulseGoneBeforeItsFirstTimedPoll", 99500, 100500, {}, 0, 100},
+    {"MeasuresZeroForAnEchoGoneRightAfterTheFirstRead", -1 * kUs, 1500, {}, 0, 1},
+    {"TimesOutOnAStallWhileTheEchoIsHigh", 100 * kUs, 1100 * kUs, Stall{500 * kUs, 3000000 * kUs}, 0, 3000500},
+    {"TimesOutOnAStallBeforeTheEchoRises", 100 * kUs, 1100 * kUs, Stall{50 * kUs, 2000000 * kUs}, 0, 2000050},
+    {"MeasuresThroughAStallThatStaysWithinTheTimeout", 100 * kUs, 1100 * kUs, Stall{500 * kUs, 100 * kUs}, 999, 1100},
+};
+
+class PulseIn : public OnBoard, public ::testing::WithParamInterface<PulseCase> {};
+
+TEST_P(PulseIn, ReturnsTheWidthOrZeroAtTheRightPoll)
+{
+    const PulseCase& c = GetParam();
+    wiringPiSetup();
+    pinMode(kEchoPin, INPUT);
+    const int64_t startNs = board.nowNs();
+    if (c.riseNs)
+        board.driveEcho(startNs + *c.riseNs, startNs + c.fallNs);
+    if (c.stall)
+        board.stallAt(startNs + c.stall->atNs, c.stall->forNs);
+
+    EXPECT_EQ(pulseIn(kEchoPin, HIGH, kTimeoutUs), c.widthUs);
+
+    std::string lastStamp;
+    for (const std::string& call : board.calls()) {
+        if (call.rfind("clock()", 0) == 0)
+            lastStamp = call;
+    }
+    EXPECT_EQ(lastStamp, stamp(startNs / kUs + c.lastStampUs));
+}
+
+INSTANTIATE_TEST_SUITE_P(Echoes, PulseIn, ::testing::ValuesIn(kPulseCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(OnBoard, PulseInReadsThePinFirstAndTheClockSecondAndStampsNothingAfterTheFall)
+{
+    wiringPiSetup();
+    pinMode(kEchoPin, INPUT);
+    const int64_t s = board.nowNs() / kUs;
+    board.driveEcho(board.nowNs() + 2 * kUs, board.nowNs() + 5 * kUs);
+
+    EXPECT_EQ(pulseIn(kEchoPin, HIGH, kTimeoutUs), 2);
+
+    const std::vector<std::string> expected = {
+        "wiringPiSetup() -> 0", "pinMode(5, 0)",
+        stamp(s),                                     // start
+        "digitalRead(5) -> 0", stamp(s + 1),          // waiting
+        "digitalRead(5) -> 0", stamp(s + 2),
+        "digitalRead(5) -> 1", stamp(s + 3),          // edge
+        "digitalRead(5) -> 1", stamp(s + 4),
+        "digitalRead(5) -> 1", stamp(s + 5),          // last poll that saw it
+        "digitalRead(5) -> 0",
+    };
+    EXPECT_EQ(board.calls(), expected);
+}
+
+} // namespace
