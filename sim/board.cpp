@@ -29,6 +29,19 @@ constexpr int64_t kModuleTimeoutNs = 38 * kNsPerMs;
     std::abort();
 }
 
+// Ends the process as `kill` would, even where the parent left SIGTERM
+// ignored or blocked.
+[[noreturn]] void endBySigterm()
+{
+    std::signal(SIGTERM, SIG_DFL);
+    sigset_t term;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    sigprocmask(SIG_UNBLOCK, &term, nullptr);
+    std::raise(SIGTERM);
+    std::abort();
+}
+
 } // namespace
 
 std::string Board::Call::text() const
@@ -165,7 +178,7 @@ void Board::delayMs(unsigned ms)
     if (scripted_ && script_.empty()) {
         if (scriptEnd_ == ScriptEnd::Throw)
             throw RunEnded{};
-        std::raise(SIGTERM);
+        endBySigterm();
     }
     pause(ms * kNsPerMs);
 }

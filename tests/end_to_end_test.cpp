@@ -89,27 +89,29 @@ struct SimRun {
     std::string err;
 };
 
+// A bad setting: one line on standard error, nothing on standard output.
+SimRun refused(const char* name, const char* setting, const char* value, const std::string& why)
+{
+    return {name, {{setting, value}}, "", 2, "ranging-sim: " + std::string(setting) + "=\"" + value + "\": " + why + "\n"};
+}
+
+const std::string kNotAnEcho = " is not a width from 1 to 1000000 (µs), \"none\" or \"stuck\"";
+
 const SimRun kRuns[] = {
     {"ScriptedReadingsThenKilled", {{"SIM_ECHOES", "1000,none"}, {"SIM_REALTIME", "0"}},
      lines({"17.00", "0.00"}), kKilled, ""},
     {"ReadingsInSinglePrecisionAndHalvesToEven", {{"SIM_ECHOES", "15 25,125 ,375 5882"}, {"SIM_REALTIME", "0"}},
      lines({"0.25", "0.43", "2.12", "6.38", "99.99"}), kKilled, ""},
-    {"StuckAndOverlongEchoesReadZero", {{"SIM_ECHOES", "stuck 1000000 1"}, {"SIM_REALTIME", "0"}},
-     lines({"0.00", "0.00", "0.02"}), kKilled, ""},
+    {"EchoesEndingPastTheTimeoutReadZero", {{"SIM_ECHOES", "stuck 1000000 13179 13180 1"}, {"SIM_REALTIME", "0"}},
+     lines({"0.00", "0.00", "224.04", "0.00", "0.02"}), kKilled, ""},
     {"FailedSetup", {{"SIM_SETUP", "fail"}},
      "Program is starting ... \nsetup wiringPi failed !", 1, ""},
-    {"EchoOutOfRange", {{"SIM_ECHOES", "1000,1000001"}},
-     "", 2, "ranging-sim: SIM_ECHOES=\"1000,1000001\": \"1000001\" is not a width from 1 to 1000000 (µs), \"none\" or \"stuck\"\n"},
-    {"EchoOfZero", {{"SIM_ECHOES", "0"}},
-     "", 2, "ranging-sim: SIM_ECHOES=\"0\": \"0\" is not a width from 1 to 1000000 (µs), \"none\" or \"stuck\"\n"},
-    {"EchoNotANumber", {{"SIM_ECHOES", "12cm"}},
-     "", 2, "ranging-sim: SIM_ECHOES=\"12cm\": \"12cm\" is not a width from 1 to 1000000 (µs), \"none\" or \"stuck\"\n"},
-    {"NoEchoesListed", {{"SIM_ECHOES", " , "}},
-     "", 2, "ranging-sim: SIM_ECHOES=\" , \": no readings listed\n"},
-    {"UnknownSetup", {{"SIM_SETUP", "ok"}},
-     "", 2, "ranging-sim: SIM_SETUP=\"ok\": the only value is \"fail\"\n"},
-    {"UnknownRealtime", {{"SIM_REALTIME", "no"}},
-     "", 2, "ranging-sim: SIM_REALTIME=\"no\": must be 0 (no sleeping) or 1 (sleep in real time)\n"},
+    refused("EchoOutOfRange", "SIM_ECHOES", "1000,1000001", "\"1000001\"" + kNotAnEcho),
+    refused("EchoOfZero", "SIM_ECHOES", "0", "\"0\"" + kNotAnEcho),
+    refused("EchoNotANumber", "SIM_ECHOES", "12cm", "\"12cm\"" + kNotAnEcho),
+    refused("NoEchoesListed", "SIM_ECHOES", " , ", "no readings listed"),
+    refused("UnknownSetup", "SIM_SETUP", "ok", "the only value is \"fail\""),
+    refused("UnknownRealtime", "SIM_REALTIME", "no", "must be 0 (no sleeping) or 1 (sleep in real time)"),
 };
 
 class RangingSim : public ::testing::TestWithParam<SimRun> {};
