@@ -22,6 +22,9 @@ constexpr int64_t kBootedNs = 7000 * kNsPerMs;
 // and with nothing in range it holds its echo HIGH for its own time-out.
 constexpr int64_t kMinTriggerNs = 10 * kNsPerUs;
 constexpr int64_t kModuleTimeoutNs = 38 * kNsPerMs;
+// Its echo rises this long after the trigger has fallen: short, so that a
+// scripted echo of up to 13,179 µs still ends within the program's time-out.
+constexpr int64_t kEchoDelayNs = 20 * kNsPerUs;
 
 [[noreturn]] void breach(const std::string& what)
 {
@@ -226,7 +229,7 @@ void Board::onTrigger(int level)
         echoSpans_.pop_front();
 
     const Echo echo = nextEcho();
-    const int64_t riseNs = nowNs_ + echoDelayNs_;
+    const int64_t riseNs = nowNs_ + kEchoDelayNs;
     int64_t highNs = 0;
     switch (echo.kind) {
     case Echo::Kind::HighFor:

@@ -45,9 +45,6 @@ enum class ScriptEnd { RaiseSigterm, Throw };
 // Thrown by delay() when the script is used up and ScriptEnd::Throw is set.
 struct RunEnded {};
 
-// The module's echo rises this long after the trigger has fallen.
-constexpr int64_t kDefaultEchoDelayNs = 20 * kNsPerUs;
-
 class Board {
 public:
     Board();
@@ -56,7 +53,6 @@ public:
     void setCosts(Costs costs) { costs_ = costs; }
     void setSetupResult(int result) { setupResult_ = result; }
     void setRealtime(bool realtime) { realtime_ = realtime; }
-    void setEchoDelayNs(int64_t ns) { echoDelayNs_ = ns; }
     // Each trigger takes the next echo; once they are all taken, the next
     // delay() ends the run.
     void scriptEchoes(std::vector<Echo> echoes, ScriptEnd end);
@@ -67,11 +63,9 @@ public:
     // The first call that starts at or after atNs finds the process was
     // stalled for forNs before it.
     void stallAt(int64_t atNs, int64_t forNs);
-    void advanceNs(int64_t ns) { nowNs_ += ns; }
     void recordCalls() { recording_ = true; }
 
     int64_t nowNs() const { return nowNs_; }
-    const Costs& costs() const { return costs_; }
     const std::vector<std::string>& calls() const { return calls_; }
 
     // --- the GPIO library, as the program calls it
@@ -125,7 +119,6 @@ private:
     int setupResult_ = 0;
     bool setUp_ = false;
     bool realtime_ = false;
-    int64_t echoDelayNs_ = kDefaultEchoDelayNs;
 
     Pin pins_[kPinCount];
     int64_t triggerRoseNs_ = 0;
