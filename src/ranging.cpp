@@ -21,13 +21,15 @@ constexpr double kSpeedOfSoundMps = 340.0;
 constexpr double kOutAndBack = 2.0;     // the echo times the way there and back
 constexpr double kUsMpsPerCm = 10000.0; // 1 µs at 1 m/s is 1/10,000 cm
 
-// Polls back to back, the pin first and the clock second, for as long as
-// whether the pin reads `level` equals `atLevel`. `latestUs` is left at the
-// stamp of the last poll that did not end the phase. Returns false as soon as
-// a stamp lies past `deadlineUs`.
-bool pollWhile(int pin, int level, bool atLevel, int64_t deadlineUs, int64_t& latestUs)
+enum class Poll { UntilLevel, WhileLevel };
+
+// Polls back to back, the pin first and the clock second, until the pin reads
+// `level` or for as long as it does. `latestUs` is left at the stamp of the
+// last poll that did not end the phase. Returns false as soon as a stamp lies
+// past `deadlineUs`.
+bool poll(int pin, int level, Poll phase, int64_t deadlineUs, int64_t& latestUs)
 {
-    while ((digitalRead(pin) == level) == atLevel) {
+    while ((digitalRead(pin) == level) == (phase == Poll::WhileLevel)) {
         latestUs = monotonicNowUs();
         if (latestUs > deadlineUs)
             return false;
@@ -52,14 +54,14 @@ int pulseIn(int pin, int level, int timeoutUs)
     const int64_t deadlineUs = startUs + timeoutUs;
     int64_t latestUs = startUs;
 
-    if (!pollWhile(pin, level, false, deadlineUs, latestUs))
+    if (!poll(pin, level, Poll::UntilLevel, deadlineUs, latestUs))
         return 0;
     const int64_t edgeUs = monotonicNowUs();
 
     // The pulse ends at the stamp of the last poll that still saw the level.
     // One gone before its first poll here measures 0, never less.
     latestUs = edgeUs;
-    if (!pollWhile(pin, level, true, deadlineUs, latestUs))
+    if (!poll(pin, level, Poll::WhileLevel, deadlineUs, latestUs))
         return 0;
     return static_cast<int>(latestUs - edgeUs);
 }
