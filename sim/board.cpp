@@ -66,6 +66,13 @@ void Board::scriptEchoes(std::vector<Echo> echoes, ScriptEnd end)
     scriptEnd_ = end;
 }
 
+void Board::setCosts(Costs costs)
+{
+    if (costs.pinReadNs <= 0 || costs.clockReadNs <= 0)
+        breach("a pin read and a clock read must each cost some time");
+    costs_ = costs;
+}
+
 void Board::driveEcho(int64_t riseNs, int64_t fallNs)
 {
     echoSpans_.push_back({riseNs, fallNs});

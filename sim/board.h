@@ -50,7 +50,8 @@ public:
     Board();
 
     // --- set-up by tests and by ranging-sim's environment
-    void setCosts(Costs costs) { costs_ = costs; }
+    // Both must be positive, so that no polling loop can spin in no time.
+    void setCosts(Costs costs);
     void setSetupResult(int result) { setupResult_ = result; }
     void setRealtime(bool realtime) { realtime_ = realtime; }
     // Each trigger takes the next echo; once they are all taken, the next
