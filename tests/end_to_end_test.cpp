@@ -18,6 +18,10 @@ using Env = std::vector<std::pair<const char*, const char*>>;
 
 const char* const kSettings[] = {"SIM_ECHOES", "SIM_SETUP", "SIM_REALTIME"};
 
+// ranging-sim's path, after the emulator and its options where it is built
+// for another machine.
+const char* const kSimCommand[] = {RANGING_SIM_COMMAND, nullptr};
+
 struct Outcome {
     std::string out;
     std::string err;
@@ -53,7 +57,7 @@ Outcome runSim(const Env& env)
             unsetenv(name);
         for (const auto& [name, value] : env)
             setenv(name, value, 1);
-        execl(RANGING_SIM, RANGING_SIM, static_cast<char*>(nullptr));
+        execv(kSimCommand[0], const_cast<char* const*>(kSimCommand));
         _exit(127);
     }
     close(out[1]);
