@@ -1,5 +1,6 @@
 #include "board.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -61,7 +62,8 @@ Board::Board() : nowNs_(kBootedNs) {}
 
 void Board::scriptEchoes(std::vector<Echo> echoes, ScriptEnd end)
 {
-    script_.assign(echoes.begin(), echoes.end());
+    script_ = std::move(echoes);
+    scriptNext_ = 0;
     scripted_ = true;
     scriptEnd_ = end;
 }
@@ -83,31 +85,17 @@ void Board::stallAt(int64_t atNs, int64_t forNs)
     stalls_.push_back({atNs, forNs});
 }
 
-// Every call first lives through any stall that has come due.
+// Every call first lives through any stall that has come due. A stall lived
+// through is left in place with nothing left of it: calls are many, stalls
+// few.
 void Board::beginCall()
 {
-    for (auto it = stalls_.begin(); it != stalls_.end();) {
-        if (it->atNs <= nowNs_) {
-            nowNs_ += it->forNs;
-            it = stalls_.erase(it);
-        } else {
-            ++it;
+    for (Stall& stall : stalls_) {
+        if (stall.atNs <= nowNs_) {
+            nowNs_ += stall.forNs;
+            stall.forNs = 0;
         }
     }
-}
-
-// The text is only built when calls are being recorded: polling must not
-// allocate.
-void Board::record(const Call& call)
-{
-    if (recording_)
-        calls_.push_back(call.text());
-}
-
-void Board::record(const Call& call, int64_t result)
-{
-    if (recording_)
-        calls_.push_back(call.text() + " -> " + std::to_string(result));
 }
 
 void Board::requireSetUp(const Call& call) const
@@ -185,7 +173,7 @@ void Board::delayMs(unsigned ms)
     requireSetUp(call);
     beginCall();
     record(call);
-    if (scripted_ && script_.empty()) {
+    if (scripted_ && scriptNext_ == script_.size()) {
         if (scriptEnd_ == ScriptEnd::Throw)
             throw RunEnded{};
         endBySigterm();
@@ -232,8 +220,9 @@ void Board::onTrigger(int level)
     if (pins_[kTriggerPin].level != HIGH || nowNs_ - triggerRoseNs_ < kMinTriggerNs || nowNs_ < busyUntilNs_)
         return;
 
-    while (!echoSpans_.empty() && echoSpans_.front().fallNs <= nowNs_)
-        echoSpans_.pop_front();
+    echoSpans_.erase(std::remove_if(echoSpans_.begin(), echoSpans_.end(),
+                                    [this](const HighSpan& span) { return span.fallNs <= nowNs_; }),
+                     echoSpans_.end());
 
     const Echo echo = nextEcho();
     const int64_t riseNs = nowNs_ + kEchoDelayNs;
@@ -263,11 +252,9 @@ Echo Board::nextEcho()
 {
     if (scene_)
         return sceneEcho(nowNs_ - kBootedNs, noise_);
-    if (script_.empty())
+    if (scriptNext_ == script_.size())
         return Echo::none();
-    const Echo echo = script_.front();
-    script_.pop_front();
-    return echo;
+    return script_[scriptNext_++];
 }
 
 int Board::echoLevel() const

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -108,8 +107,18 @@ private:
     void requireSetUp(const Call& call) const;
     Pin& pinFor(const Call& call, int pin);
     void beginCall();
-    void record(const Call& call);
-    void record(const Call& call, int64_t result);
+    // The text is only built when calls are being recorded: polling must not
+    // allocate, and the check is made on every call.
+    void record(const Call& call)
+    {
+        if (recording_)
+            calls_.push_back(call.text());
+    }
+    void record(const Call& call, int64_t result)
+    {
+        if (recording_)
+            calls_.push_back(call.text() + " -> " + std::to_string(result));
+    }
     void onTrigger(int level);
     Echo nextEcho();
     int echoLevel() const;
@@ -124,9 +133,12 @@ private:
     Pin pins_[kPinCount];
     int64_t triggerRoseNs_ = 0;
     int64_t busyUntilNs_ = 0;
-    std::deque<HighSpan> echoSpans_;
+    // Neither grows after the first reading: a reading allocates nothing on
+    // the board either.
+    std::vector<HighSpan> echoSpans_;
 
-    std::deque<Echo> script_;
+    std::vector<Echo> script_;
+    size_t scriptNext_ = 0;
     bool scripted_ = false;
     ScriptEnd scriptEnd_ = ScriptEnd::RaiseSigterm;
     bool scene_ = false;
