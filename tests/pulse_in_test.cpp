@@ -38,6 +38,13 @@ const PulseCase kPulseCases[] = {
     {"TimesOutOnAStallWhileTheEchoIsHigh", 100 * kUs, 1100 * kUs, Stall{500 * kUs, 3000000 * kUs}, 0, 3000500},
     {"TimesOutOnAStallBeforeTheEchoRises", 100 * kUs, 1100 * kUs, Stall{50 * kUs, 2000000 * kUs}, 0, 2000050},
     {"MeasuresThroughAStallThatStaysWithinTheTimeout", 100 * kUs, 1100 * kUs, Stall{500 * kUs, 100 * kUs}, 999, 1100},
+    // A stall that the echo's rise or fall falls into is seen as an edge at
+    // the end of the stall, or as the pulse ending where it began.
+    {"ShortensByTheOverlapOfAStallAcrossTheRise", 100 * kUs, 1100 * kUs, Stall{50 * kUs, 500 * kUs}, 549, 1100},
+    {"ShortensByWhatFollowsAStallAcrossTheFall", 100 * kUs, 1100 * kUs, Stall{999 * kUs + 999, 500 * kUs}, 898, 999},
+    // Between the last read that sees the echo and its stamp, a stall counts
+    // as echo: the one way a reading comes out long.
+    {"LengthensByAStallBetweenTheLastReadAndItsStamp", 100 * kUs, 1100 * kUs, Stall{1100 * kUs, 3000 * kUs}, 3999, 4100},
 };
 
 class PulseIn : public OnBoard, public ::testing::WithParamInterface<PulseCase> {};
