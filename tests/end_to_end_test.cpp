@@ -2,88 +2,37 @@
 // error, and how it ended.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "sim_process.h"
+
 namespace {
-
-using Env = std::vector<std::pair<const char*, const char*>>;
-
-const char* const kSettings[] = {"SIM_ECHOES", "SIM_SETUP", "SIM_REALTIME"};
-
-// ranging-sim's path, after the emulator and its options where it is built
-// for another machine.
-const char* const kSimCommand[] = {RANGING_SIM_COMMAND, nullptr};
 
 struct Outcome {
     std::string out;
     std::string err;
-    int status = 0;
+    int ending = 0;
     double seconds = 0;
 };
 
-std::string readAll(int fd)
-{
-    std::string text;
-    char chunk[4096];
-    for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;)
-        text.append(chunk, static_cast<size_t>(n));
-    close(fd);
-    return text;
-}
-
-// Runs ranging-sim with exactly the given settings, its output into pipes.
+// Runs ranging-sim with exactly the given settings, to its end.
 Outcome runSim(const Env& env)
 {
-    int out[2];
-    int err[2];
-    if (pipe(out) != 0 || pipe(err) != 0)
-        ADD_FAILURE() << "pipe";
     const auto started = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        dup2(err[1], STDERR_FILENO);
-        close(out[0]);
-        close(err[0]);
-        for (const char* name : kSettings)
-            unsetenv(name);
-        for (const auto& [name, value] : env)
-            setenv(name, value, 1);
-        execv(kSimCommand[0], const_cast<char* const*>(kSimCommand));
-        _exit(127);
-    }
-    close(out[1]);
-    close(err[1]);
+    const SimProcess sim = startSim(env);
     Outcome outcome;
-    outcome.out = readAll(out[0]);
-    outcome.err = readAll(err[0]);
-    waitpid(pid, &outcome.status, 0);
+    outcome.out = readAll(sim.out);
+    outcome.err = readAll(sim.err);
+    outcome.ending = waitForEnding(sim.pid);
     outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return outcome;
 }
 
-std::string lines(const std::vector<const char*>& readings)
-{
-    std::string text = "Program is starting ... \n";
-    for (const char* cm : readings)
-        text += std::string("The distance is : ") + cm + " cm\n";
-    return text;
-}
-
 const int kKilled = -SIGTERM;
-
-int ending(int status)
-{
-    return WIFSIGNALED(status) ? -WTERMSIG(status) : WEXITSTATUS(status);
-}
 
 struct SimRun {
     const char* name;
@@ -126,7 +75,7 @@ TEST_P(RangingSim, PrintsExactlyAndEndsAsExpected)
     const Outcome outcome = runSim(run.env);
     EXPECT_EQ(outcome.out, run.out);
     EXPECT_EQ(outcome.err, run.err);
-    EXPECT_EQ(ending(outcome.status), run.ending);
+    EXPECT_EQ(outcome.ending, run.ending);
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, RangingSim, ::testing::ValuesIn(kRuns),
@@ -137,15 +86,10 @@ INSTANTIATE_TEST_SUITE_P(Runs, RangingSim, ::testing::ValuesIn(kRuns),
 TEST(RangingSimIntoAPipe, KeepsEveryLineWhenKilled)
 {
     constexpr int kReadings = 100;
-    std::string echoes;
-    std::vector<const char*> readings;
-    for (int i = 0; i < kReadings; ++i) {
-        echoes += "1000,";
-        readings.push_back("17.00");
-    }
-    const Outcome outcome = runSim({{"SIM_ECHOES", echoes.c_str()}, {"SIM_REALTIME", "0"}});
-    EXPECT_EQ(outcome.out, lines(readings));
-    EXPECT_EQ(ending(outcome.status), kKilled);
+    const std::string script = echoes(kReadings, 1000);
+    const Outcome outcome = runSim({{"SIM_ECHOES", script.c_str()}, {"SIM_REALTIME", "0"}});
+    EXPECT_EQ(outcome.out, lines(std::vector<const char*>(kReadings, "17.00")));
+    EXPECT_EQ(outcome.ending, kKilled);
 }
 
 TEST(RangingSimInRealTime, PausesAboutASecondBetweenReadings)
