@@ -164,6 +164,8 @@ int Board::digitalRead(int pin)
     const int level = pin == kEchoPin ? echoLevel() : p.pull == PUD_UP ? HIGH : LOW;
     nowNs_ += costs_.pinReadNs;
     record(call, level);
+    if (pollWatcher_)
+        pollWatcher_({PollEvent::Kind::PinRead, level});
     return level;
 }
 
@@ -196,6 +198,8 @@ int64_t Board::readClockUs()
     const int64_t us = nowNs_ / kNsPerUs;
     nowNs_ += costs_.clockReadNs;
     record({"clock", 0, 0, 0}, us);
+    if (pollWatcher_)
+        pollWatcher_({PollEvent::Kind::ClockRead, us});
     return us;
 }
 

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -64,6 +66,14 @@ public:
     // stalled for forNs before it.
     void stallAt(int64_t atNs, int64_t forNs);
     void recordCalls() { recording_ = true; }
+    // Hands each pin read's level and each clock read's stamp, as they
+    // happen, to `watcher`: for tests that poll millions of times and would
+    // not keep a record of it all.
+    struct PollEvent {
+        enum class Kind { PinRead, ClockRead } kind;
+        int64_t value; // the level read, or the stamp in µs
+    };
+    void watchPolls(std::function<void(const PollEvent&)> watcher) { pollWatcher_ = std::move(watcher); }
 
     int64_t nowNs() const { return nowNs_; }
     const std::vector<std::string>& calls() const { return calls_; }
@@ -148,6 +158,7 @@ private:
 
     bool recording_ = false;
     std::vector<std::string> calls_;
+    std::function<void(const PollEvent&)> pollWatcher_;
 };
 
 // The board that the library's calls reach.

@@ -1,0 +1,159 @@
+#include "echo_trace.h"
+
+#include "gpio_pins.h"
+#include "ranging.h"
+
+namespace {
+
+constexpr int kTimeoutUs = 13200;
+constexpr int64_t kNs = 1;
+constexpr int64_t kUs = sim::kNsPerUs;
+constexpr int64_t kNeverNs = int64_t{1} << 50; // a stuck line, for any run
+
+class Bytes {
+public:
+    Bytes(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    unsigned next() { return at_ < size_ ? data_[at_++] : 0u; }
+
+private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t at_ = 0;
+};
+
+// A time from one byte, over a wide range: from `unit` to about 60,000 units,
+// closely spaced at the short end.
+int64_t spread(unsigned byte, int64_t unit)
+{
+    return (unit * (8 + (byte & 7u)) << (byte >> 4)) / 8;
+}
+
+int64_t readCostNs(unsigned byte) { return 100 + 25 * static_cast<int64_t>(byte); }
+
+enum class SpanKind { Glitch, Echo, Bounce, Stuck };
+
+} // namespace
+
+EchoTrace traceFromBytes(const uint8_t* data, size_t size)
+{
+    Bytes bytes(data, size);
+    EchoTrace trace;
+    // A tenth of a microsecond to a few microseconds for each read: from
+    // well under the shortest glitch to well over it.
+    trace.costs = {readCostNs(bytes.next()), readCostNs(bytes.next())};
+
+    const unsigned shape = bytes.next();
+    const unsigned spans = shape & 7u;
+    const unsigned stalls = (shape >> 3) & 3u;
+
+    // The line may already be HIGH when the call starts.
+    int64_t cursorNs = -spread(bytes.next(), kUs);
+    for (unsigned i = 0; i < spans; ++i) {
+        const auto kind = static_cast<SpanKind>(bytes.next() % 4);
+        const int64_t unit = kind == SpanKind::Glitch ? kNs : kind == SpanKind::Bounce ? 10 * kNs : kUs;
+        const int64_t riseNs = cursorNs + spread(bytes.next(), kind == SpanKind::Glitch ? 100 * kNs : unit);
+        if (kind == SpanKind::Stuck) {
+            trace.high.push_back({riseNs, kNeverNs});
+            break;
+        }
+        cursorNs = riseNs + spread(bytes.next(), unit);
+        trace.high.push_back({riseNs, cursorNs});
+    }
+    for (unsigned i = 0; i < stalls; ++i) {
+        const int64_t atNs = spread(bytes.next(), kUs);
+        trace.stalls.push_back({atNs, spread(bytes.next(), kUs)});
+    }
+    return trace;
+}
+
+namespace {
+
+using PollEvent = sim::Board::PollEvent;
+
+// Follows the timing routine's reads as they happen. After the start stamp
+// come a pin read and its stamp, poll after poll; the stamp after the first
+// HIGH read marks the edge and is not a poll's; the pulse ends with a read
+// that has no stamp. Keeps the first rule broken.
+class PollRules {
+public:
+    void operator()(const PollEvent& event)
+    {
+        if (!broken_.empty())
+            return;
+        const bool read = event.kind == PollEvent::Kind::PinRead;
+        if (!started_) {
+            if (read)
+                broken_ = "the call did not start by reading the clock";
+            started_ = true;
+            startUs_ = lastStampUs_ = event.value;
+            lastWasRead_ = false;
+            return;
+        }
+        if (timedOut_)
+            broken_ = "polled on after a stamp past the time-out";
+        else if (read == lastWasRead_)
+            broken_ = read ? "two pin reads in a row" : "two clock reads in a row";
+        else if (read)
+            lastReadHigh_ = event.value == HIGH;
+        else if (!edgeSeen_ && lastReadHigh_)
+            edgeSeen_ = true;
+        else
+            timedOut_ = event.value > startUs_ + kTimeoutUs;
+        if (!read)
+            lastStampUs_ = event.value;
+        lastWasRead_ = read;
+    }
+
+    // Once the call has returned `widthUs`.
+    std::string verdict(int widthUs) const
+    {
+        if (!broken_.empty())
+            return broken_;
+        if (widthUs < 0 || widthUs > kTimeoutUs)
+            return "width " + std::to_string(widthUs) + " us, outside 0 to 13200";
+        if (!lastWasRead_) {
+            if (!timedOut_)
+                return "returned after a stamp within the time-out";
+            if (widthUs != 0)
+                return "timed out with a width of " + std::to_string(widthUs) + " us";
+        } else {
+            if (!edgeSeen_ || lastReadHigh_)
+                return "returned after a read that did not end the pulse";
+            if (widthUs > lastStampUs_ - startUs_)
+                return "width " + std::to_string(widthUs) + " us, longer than the call";
+        }
+        return "";
+    }
+
+private:
+    bool started_ = false;
+    int64_t startUs_ = 0;
+    int64_t lastStampUs_ = 0;
+    bool lastWasRead_ = false;
+    bool lastReadHigh_ = false;
+    bool edgeSeen_ = false;
+    bool timedOut_ = false;
+    std::string broken_;
+};
+
+} // namespace
+
+std::string checkPulseIn(const EchoTrace& trace)
+{
+    sim::resetBoard();
+    sim::Board& board = sim::board();
+    board.setCosts(trace.costs);
+    wiringPiSetup();
+    pinMode(kEchoPin, INPUT);
+    const int64_t startNs = board.nowNs();
+    for (const EchoTrace::Span& span : trace.high)
+        board.driveEcho(startNs + span.riseNs, span.fallNs == kNeverNs ? kNeverNs : startNs + span.fallNs);
+    for (const EchoTrace::Stall& stall : trace.stalls)
+        board.stallAt(startNs + stall.atNs, stall.forNs);
+    PollRules rules;
+    board.watchPolls([&rules](const PollEvent& event) { rules(event); });
+
+    const int widthUs = pulseIn(kEchoPin, HIGH, kTimeoutUs);
+    board.watchPolls(nullptr);
+    return rules.verdict(widthUs);
+}

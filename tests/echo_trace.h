@@ -1,0 +1,32 @@
+// Arbitrary echo traces for the timing routine, made from bytes, and the rules
+// the routine keeps whatever the trace. The property test draws its bytes from
+// a seeded generator; the fuzzer gets them from libFuzzer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "board.h"
+
+struct EchoTrace {
+    struct Span {
+        int64_t riseNs; // from the start of the call; negative: already HIGH
+        int64_t fallNs;
+    };
+    struct Stall {
+        int64_t atNs; // from the start of the call
+        int64_t forNs;
+    };
+    sim::Costs costs;
+    std::vector<Span> high; // when the echo line is HIGH: pulses, glitches, bounces
+    std::vector<Stall> stalls;
+};
+
+// Any bytes make a trace; missing bytes read as zero.
+EchoTrace traceFromBytes(const uint8_t* data, size_t size);
+
+// Times the trace's echo on a fresh board. Returns what the timing routine
+// did wrong, or nothing.
+std::string checkPulseIn(const EchoTrace& trace);
