@@ -38,6 +38,7 @@ const PulseCase kPulseCases[] = {
     {"TimesOutOnAStallWhileTheEchoIsHigh", 100 * kUs, 1100 * kUs, Stall{500 * kUs, 3000000 * kUs}, 0, 3000500},
     {"TimesOutOnAStallBeforeTheEchoRises", 100 * kUs, 1100 * kUs, Stall{50 * kUs, 2000000 * kUs}, 0, 2000050},
     {"MeasuresThroughAStallThatStaysWithinTheTimeout", 100 * kUs, 1100 * kUs, Stall{500 * kUs, 100 * kUs}, 999, 1100},
+    {"MeasuresThroughAStallThatEndsBeforeTheEchoRises", 100 * kUs, 1100 * kUs, Stall{20 * kUs, 50 * kUs}, 999, 1100},
     // A stall that the echo's rise or fall falls into is seen as an edge at
     // the end of the stall, or as the pulse ending where it began.
     {"ShortensByTheOverlapOfAStallAcrossTheRise", 100 * kUs, 1100 * kUs, Stall{50 * kUs, 500 * kUs}, 549, 1100},
