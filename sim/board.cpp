@@ -175,7 +175,7 @@ void Board::delayMs(unsigned ms)
     requireSetUp(call);
     beginCall();
     record(call);
-    if (scripted_ && scriptNext_ == script_.size()) {
+    if (scripted_ && scriptUsedUp()) {
         if (scriptEnd_ == ScriptEnd::Throw)
             throw RunEnded{};
         endBySigterm();
@@ -256,7 +256,7 @@ Echo Board::nextEcho()
 {
     if (scene_)
         return sceneEcho(nowNs_ - kBootedNs, noise_);
-    if (scriptNext_ == script_.size())
+    if (scriptUsedUp())
         return Echo::none();
     return script_[scriptNext_++];
 }

@@ -6,8 +6,8 @@
 
 #include <cstdint>
 #include <functional>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sim {
@@ -131,6 +131,7 @@ private:
     }
     void onTrigger(int level);
     Echo nextEcho();
+    bool scriptUsedUp() const { return scriptNext_ == script_.size(); }
     int echoLevel() const;
     void pause(int64_t ns);
 
@@ -143,8 +144,8 @@ private:
     Pin pins_[kPinCount];
     int64_t triggerRoseNs_ = 0;
     int64_t busyUntilNs_ = 0;
-    // Neither grows after the first reading: a reading allocates nothing on
-    // the board either.
+    // Grows at the first reading only: a reading allocates nothing on the
+    // board either.
     std::vector<HighSpan> echoSpans_;
 
     std::vector<Echo> script_;

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <vector>
 
