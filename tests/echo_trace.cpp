@@ -93,8 +93,11 @@ public:
             broken_ = "polled on after a stamp past the time-out";
         else if (read == lastWasRead_)
             broken_ = read ? "two pin reads in a row" : "two clock reads in a row";
-        else if (read)
+        else if (read) {
             lastReadHigh_ = event.value == HIGH;
+            if (reads_++ == 0)
+                highAtStart_ = lastReadHigh_;
+        }
         else if (!edgeSeen_ && lastReadHigh_)
             edgeSeen_ = true;
         else
@@ -125,6 +128,13 @@ public:
         return "";
     }
 
+    PulseInCheck::Ending ending() const
+    {
+        using Ending = PulseInCheck::Ending;
+        return !timedOut_ ? Ending::PulseEnded : edgeSeen_ ? Ending::TimedOutTiming : Ending::TimedOutWaiting;
+    }
+    bool highAtStart() const { return highAtStart_; }
+
 private:
     bool started_ = false;
     int64_t startUs_ = 0;
@@ -133,12 +143,14 @@ private:
     bool lastReadHigh_ = false;
     bool edgeSeen_ = false;
     bool timedOut_ = false;
+    int reads_ = 0;
+    bool highAtStart_ = false;
     std::string broken_;
 };
 
 } // namespace
 
-std::string checkPulseIn(const EchoTrace& trace)
+PulseInCheck checkPulseIn(const EchoTrace& trace)
 {
     sim::resetBoard();
     sim::Board& board = sim::board();
@@ -155,5 +167,5 @@ std::string checkPulseIn(const EchoTrace& trace)
 
     const int widthUs = pulseIn(kEchoPin, HIGH, kTimeoutUs);
     board.watchPolls(nullptr);
-    return rules.verdict(widthUs);
+    return {rules.verdict(widthUs), rules.ending(), rules.highAtStart(), widthUs};
 }

@@ -27,6 +27,12 @@ struct EchoTrace {
 // Any bytes make a trace; missing bytes read as zero.
 EchoTrace traceFromBytes(const uint8_t* data, size_t size);
 
-// Times the trace's echo on a fresh board. Returns what the timing routine
-// did wrong, or nothing.
-std::string checkPulseIn(const EchoTrace& trace);
+struct PulseInCheck {
+    std::string broken; // the first rule the timing routine broke, if any
+    enum class Ending { PulseEnded, TimedOutWaiting, TimedOutTiming } ending;
+    bool highAtStart; // its first read found the line already HIGH
+    int widthUs;
+};
+
+// Times the trace's echo on a fresh board and checks the rules.
+PulseInCheck checkPulseIn(const EchoTrace& trace);

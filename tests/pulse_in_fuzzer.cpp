@@ -7,7 +7,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const std::string broken = checkPulseIn(traceFromBytes(data, size));
+    const std::string broken = checkPulseIn(traceFromBytes(data, size)).broken;
     if (!broken.empty()) {
         std::fprintf(stderr, "pulseIn broke a rule: %s\n", broken.c_str());
         std::abort();

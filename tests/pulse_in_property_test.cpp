@@ -2,6 +2,8 @@
 // glitches, bounces, stalls anywhere, a line already HIGH, stuck HIGH or LOW.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <map>
 #include <random>
 #include <vector>
 
@@ -11,6 +13,7 @@ namespace {
 
 constexpr int kCasesPerSeed = 2500;
 constexpr size_t kLongestTraceBytes = 48;
+constexpr int kRareShare = 20; // each kind of case: at least one in this many
 
 class PulseInWithSeed : public ::testing::TestWithParam<uint64_t> {};
 
@@ -20,13 +23,29 @@ TEST_P(PulseInWithSeed, KeepsItsRulesForEveryTrace)
     std::uniform_int_distribution<size_t> length(0, kLongestTraceBytes);
     std::uniform_int_distribution<unsigned> byte(0, 255);
 
+    std::map<PulseInCheck::Ending, int> endings;
+    int highAtStart = 0;
+    int widths = 0;
     for (int i = 0; i < kCasesPerSeed; ++i) {
         std::vector<uint8_t> bytes(length(random));
         for (uint8_t& b : bytes)
             b = static_cast<uint8_t>(byte(random));
-        const std::string broken = checkPulseIn(traceFromBytes(bytes.data(), bytes.size()));
-        ASSERT_EQ(broken, "") << "case " << i << " of seed " << GetParam();
+        const PulseInCheck check = checkPulseIn(traceFromBytes(bytes.data(), bytes.size()));
+        ASSERT_EQ(check.broken, "") << "case " << i << " of seed " << GetParam();
+        ++endings[check.ending];
+        highAtStart += check.highAtStart;
+        widths += check.widthUs > 0;
     }
+
+    // The traces must reach every way a call can end, or the rules above
+    // would hold for want of trying.
+    using Ending = PulseInCheck::Ending;
+    for (const Ending ending : {Ending::PulseEnded, Ending::TimedOutWaiting, Ending::TimedOutTiming})
+        EXPECT_GE(endings[ending], kCasesPerSeed / kRareShare) << "ending " << static_cast<int>(ending);
+    EXPECT_GE(highAtStart, kCasesPerSeed / kRareShare);
+    EXPECT_GE(widths, kCasesPerSeed / kRareShare);
+    std::printf("endings: pulse %d, waiting %d, timing %d; high at start %d; widths %d\n", endings[Ending::PulseEnded],
+                endings[Ending::TimedOutWaiting], endings[Ending::TimedOutTiming], highAtStart, widths);
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, PulseInWithSeed, ::testing::Values(1, 2, 3, 4));
