@@ -24,7 +24,8 @@ struct EchoTrace {
     std::vector<Stall> stalls;
 };
 
-// Any bytes make a trace; missing bytes read as zero.
+// Any bytes make a trace; missing bytes read as zero, and bytes past the 31st
+// are not read.
 EchoTrace traceFromBytes(const uint8_t* data, size_t size);
 
 struct PulseInCheck {
