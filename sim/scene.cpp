@@ -5,7 +5,7 @@ namespace sim {
 namespace {
 
 constexpr double kNearCm = 5.0;
-constexpr double kFarCm = 300.0;
+constexpr double kFarCm = 200.0; // within the 224.4 cm the program reports
 constexpr int64_t kOneWayNs = 20 * 1000 * kNsPerMs; // near to far, or back
 constexpr double kNoiseCm = 0.3;                    // either way
 constexpr double kCmPerUsOfEcho = 340.0 * 100 / 1e6 / 2; // sound, there and back

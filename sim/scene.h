@@ -8,7 +8,7 @@
 namespace sim {
 
 // The echo for a trigger `sinceStartNs` into the run: an object drifting
-// between about 5 cm and 3 m and back, with a little noise drawn from `noise`.
+// between about 5 cm and 2 m and back, with a little noise drawn from `noise`.
 Echo sceneEcho(int64_t sinceStartNs, uint32_t& noise);
 
 } // namespace sim
