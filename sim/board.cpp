@@ -1,6 +1,5 @@
 #include "board.h"
 
-#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +9,6 @@
 #include <wiringPi.h>
 
 #include "gpio_pins.h"
-#include "scene.h"
 
 namespace sim {
 
@@ -18,14 +16,6 @@ namespace {
 
 // Virtual time starts some seconds after boot, as the monotonic clock would.
 constexpr int64_t kBootedNs = 7000 * kNsPerMs;
-
-// The module: a trigger must be held HIGH this long to start a measurement,
-// and with nothing in range it holds its echo HIGH for its own time-out.
-constexpr int64_t kMinTriggerNs = 10 * kNsPerUs;
-constexpr int64_t kModuleTimeoutNs = 38 * kNsPerMs;
-// Its echo rises this long after the trigger has fallen: short, so that a
-// scripted echo of up to 13,179 µs still ends within the program's time-out.
-constexpr int64_t kEchoDelayNs = 20 * kNsPerUs;
 
 [[noreturn]] void breach(const std::string& what)
 {
@@ -58,12 +48,11 @@ std::string Board::Call::text() const
     return text + ")";
 }
 
-Board::Board() : nowNs_(kBootedNs) {}
+Board::Board() : nowNs_(kBootedNs), module_(kBootedNs) {}
 
 void Board::scriptEchoes(std::vector<Echo> echoes, ScriptEnd end)
 {
-    script_ = std::move(echoes);
-    scriptNext_ = 0;
+    module_.script(std::move(echoes));
     scripted_ = true;
     scriptEnd_ = end;
 }
@@ -73,11 +62,6 @@ void Board::setCosts(Costs costs)
     if (costs.pinReadNs <= 0 || costs.clockReadNs <= 0)
         breach("a pin read and a clock read must each cost some time");
     costs_ = costs;
-}
-
-void Board::driveEcho(int64_t riseNs, int64_t fallNs)
-{
-    echoSpans_.push_back({riseNs, fallNs});
 }
 
 void Board::stallAt(int64_t atNs, int64_t forNs)
@@ -150,7 +134,7 @@ void Board::digitalWrite(int pin, int value)
     beginCall();
     record(call);
     if (pin == kTriggerPin)
-        onTrigger(value);
+        module_.onTrigger(p.level, value, nowNs_, costs_.pinReadNs + costs_.clockReadNs);
     p.level = value;
 }
 
@@ -161,11 +145,12 @@ int Board::digitalRead(int pin)
     if (p.mode != Mode::Input)
         breach(call.text() + ": pin " + std::to_string(pin) + " is not an input");
     beginCall();
-    const int level = pin == kEchoPin ? echoLevel() : p.pull == PUD_UP ? HIGH : LOW;
+    const int64_t atNs = nowNs_;
+    const int level = pin == kEchoPin ? module_.echoLevel(nowNs_) : p.pull == PUD_UP ? HIGH : LOW;
     nowNs_ += costs_.pinReadNs;
     record(call, level);
     if (pollWatcher_)
-        pollWatcher_({PollEvent::Kind::PinRead, level});
+        pollWatcher_({PollEvent::Kind::PinRead, level, atNs});
     return level;
 }
 
@@ -175,7 +160,7 @@ void Board::delayMs(unsigned ms)
     requireSetUp(call);
     beginCall();
     record(call);
-    if (scripted_ && scriptUsedUp()) {
+    if (scripted_ && module_.scriptUsedUp()) {
         if (scriptEnd_ == ScriptEnd::Throw)
             throw RunEnded{};
         endBySigterm();
@@ -195,11 +180,12 @@ void Board::delayUs(unsigned us)
 int64_t Board::readClockUs()
 {
     beginCall();
-    const int64_t us = nowNs_ / kNsPerUs;
+    const int64_t atNs = nowNs_;
+    const int64_t us = atNs / kNsPerUs;
     nowNs_ += costs_.clockReadNs;
     record({"clock", 0, 0, 0}, us);
     if (pollWatcher_)
-        pollWatcher_({PollEvent::Kind::ClockRead, us});
+        pollWatcher_({PollEvent::Kind::ClockRead, us, atNs});
     return us;
 }
 
@@ -210,64 +196,6 @@ void Board::pause(int64_t ns)
         const timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
         nanosleep(&wait, nullptr);
     }
-}
-
-// The module starts a measurement when a long enough trigger falls while it
-// is idle; a short trigger, or one while it is still busy, starts nothing.
-void Board::onTrigger(int level)
-{
-    if (level == HIGH) {
-        if (pins_[kTriggerPin].level == LOW)
-            triggerRoseNs_ = nowNs_;
-        return;
-    }
-    if (pins_[kTriggerPin].level != HIGH || nowNs_ - triggerRoseNs_ < kMinTriggerNs || nowNs_ < busyUntilNs_)
-        return;
-
-    echoSpans_.erase(std::remove_if(echoSpans_.begin(), echoSpans_.end(),
-                                    [this](const HighSpan& span) { return span.fallNs <= nowNs_; }),
-                     echoSpans_.end());
-
-    const Echo echo = nextEcho();
-    const int64_t riseNs = nowNs_ + kEchoDelayNs;
-    int64_t highNs = 0;
-    switch (echo.kind) {
-    case Echo::Kind::HighFor:
-        highNs = echo.highNs;
-        break;
-    case Echo::Kind::MeasuredAs:
-        // Polling stamps the last poll that still sees the echo, so an echo
-        // one poll longer than W measures exactly W, whatever the phase of
-        // the polls; exact in microseconds while a poll costs 1 µs.
-        highNs = echo.measuredUs * kNsPerUs + costs_.pinReadNs + costs_.clockReadNs;
-        break;
-    case Echo::Kind::None:
-        busyUntilNs_ = nowNs_;
-        return;
-    case Echo::Kind::OutOfRange:
-        highNs = kModuleTimeoutNs;
-        break;
-    }
-    echoSpans_.push_back({riseNs, riseNs + highNs});
-    busyUntilNs_ = riseNs + highNs;
-}
-
-Echo Board::nextEcho()
-{
-    if (scene_)
-        return sceneEcho(nowNs_ - kBootedNs, noise_);
-    if (scriptUsedUp())
-        return Echo::none();
-    return script_[scriptNext_++];
-}
-
-int Board::echoLevel() const
-{
-    for (const HighSpan& span : echoSpans_) {
-        if (span.riseNs <= nowNs_ && nowNs_ < span.fallNs)
-            return HIGH;
-    }
-    return LOW;
 }
 
 Board& board()

@@ -1,6 +1,6 @@
 // A simulated board with an ultrasonic module wired to it. It owns time, holds
-// the program to the GPIO library's contract, and lets tests script what the
-// module does. The library's calls (and the clock read) reach the one board
+// the program to the GPIO library's contract, records the calls, and lets
+// tests script what the module does. The library's calls (and the clock read) reach the one board
 // that board() returns.
 #pragma once
 
@@ -10,28 +10,9 @@
 #include <utility>
 #include <vector>
 
+#include "module.h"
+
 namespace sim {
-
-constexpr int64_t kNsPerUs = 1000;
-constexpr int64_t kNsPerMs = 1000 * kNsPerUs;
-
-// What the module does on its next trigger.
-struct Echo {
-    enum class Kind {
-        HighFor,     // the echo is HIGH for highNs
-        MeasuredAs,  // HIGH for long enough that polling measures exactly measuredUs
-        None,        // the echo never rises
-        OutOfRange,  // nothing in range: HIGH for the module's own time-out
-    };
-    Kind kind;
-    int64_t highNs = 0;
-    int measuredUs = 0;
-
-    static Echo highFor(int64_t ns) { return {Kind::HighFor, ns, 0}; }
-    static Echo measuredAs(int us) { return {Kind::MeasuredAs, 0, us}; }
-    static Echo none() { return {Kind::None, 0, 0}; }
-    static Echo outOfRange() { return {Kind::OutOfRange, 0, 0}; }
-};
 
 // What each pin read and each clock read costs in time. One poll of the echo
 // is one of each; by default that is exactly one microsecond.
@@ -59,9 +40,9 @@ public:
     // delay() ends the run.
     void scriptEchoes(std::vector<Echo> echoes, ScriptEnd end);
     // An object drifting back and forth in front of the module, for ever.
-    void playScene() { scene_ = true; }
+    void playScene() { module_.playScene(); }
     // Raises the echo line over [riseNs, fallNs) regardless of the trigger.
-    void driveEcho(int64_t riseNs, int64_t fallNs);
+    void driveEcho(int64_t riseNs, int64_t fallNs) { module_.driveEcho(riseNs, fallNs); }
     // The first call that starts at or after atNs finds the process was
     // stalled for forNs before it.
     void stallAt(int64_t atNs, int64_t forNs);
@@ -72,6 +53,7 @@ public:
     struct PollEvent {
         enum class Kind { PinRead, ClockRead } kind;
         int64_t value; // the level read, or the stamp in µs
+        int64_t atNs;  // when the level was seen or the stamp taken
     };
     void watchPolls(std::function<void(const PollEvent&)> watcher) { pollWatcher_ = std::move(watcher); }
 
@@ -94,10 +76,6 @@ private:
         Mode mode = Mode::Unset;
         int pull = 0;
         int level = 0;
-    };
-    struct HighSpan {
-        int64_t riseNs;
-        int64_t fallNs;
     };
     struct Stall {
         int64_t atNs;
@@ -129,10 +107,6 @@ private:
         if (recording_)
             calls_.push_back(call.text() + " -> " + std::to_string(result));
     }
-    void onTrigger(int level);
-    Echo nextEcho();
-    bool scriptUsedUp() const { return scriptNext_ == script_.size(); }
-    int echoLevel() const;
     void pause(int64_t ns);
 
     int64_t nowNs_;
@@ -142,18 +116,9 @@ private:
     bool realtime_ = false;
 
     Pin pins_[kPinCount];
-    int64_t triggerRoseNs_ = 0;
-    int64_t busyUntilNs_ = 0;
-    // Grows at the first reading only: a reading allocates nothing on the
-    // board either.
-    std::vector<HighSpan> echoSpans_;
-
-    std::vector<Echo> script_;
-    size_t scriptNext_ = 0;
+    Module module_;
     bool scripted_ = false;
     ScriptEnd scriptEnd_ = ScriptEnd::RaiseSigterm;
-    bool scene_ = false;
-    uint32_t noise_ = 2463534242u; // the scene's noise generator
 
     std::vector<Stall> stalls_;
 

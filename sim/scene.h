@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "board.h"
+#include "module.h"
 
 namespace sim {
 
