@@ -2,13 +2,33 @@
 #pragma once
 
 // Fires the trigger, times the echo and returns the distance in centimetres;
-// 0 when no echo came back in time.
+// 0 when no echo came back in time, or when no attempt could be trusted.
 float getSonar();
 
 // Waits for `pin` to read `level`, then returns for how many microseconds it
 // kept reading it. Returns 0 when more than `timeoutUs` pass from the call's
 // start before that pulse has ended.
 int pulseIn(int pin, int level, int timeoutUs);
+
+// One timing of a pulse, as pulseIn takes it, with what its own stamps say
+// about how far the width can be from the pulse's true width.
+struct EchoTiming {
+    int widthUs;     // what pulseIn returns
+    bool timedOut;   // more than the time-out passed first; the width is 0
+    bool heldUp;     // two polls lay further apart than a trusted reading allows
+    bool highAtFirstRead; // the pulse was already there: its rise is unbounded
+    // The rise lay within riseWindowUs before the edge stamp, the fall within
+    // fallWindowUs before the stamp after it. Together, plus the clock's
+    // one-microsecond step, they bound the width's error.
+    int riseWindowUs;
+    int fallWindowUs;
+};
+
+EchoTiming timeEcho(int pin, int level, int timeoutUs);
+
+// Whether a timing can be printed as a reading: a pulse with tight windows on
+// both edges, or a time-out that no hold-up can explain.
+bool isTrusted(const EchoTiming& timing);
 
 // Turns an echo's width in microseconds into centimetres to the object.
 float echoWidthToCm(int widthUs);

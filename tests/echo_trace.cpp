@@ -1,11 +1,16 @@
 #include "echo_trace.h"
 
+#include <algorithm>
+#include <cstdlib>
+
 #include "gpio_pins.h"
 #include "ranging.h"
 
 namespace {
 
 constexpr int kTimeoutUs = 13200;
+// What the program trusts: a reading's windows together, or two polls apart.
+constexpr int kTrustedErrorUs = 29;
 constexpr int64_t kNs = 1;
 constexpr int64_t kUs = sim::kNsPerUs;
 constexpr int64_t kNeverNs = int64_t{1} << 50; // a stuck line, for any run
@@ -69,13 +74,17 @@ EchoTrace traceFromBytes(const uint8_t* data, size_t size)
 namespace {
 
 using PollEvent = sim::Board::PollEvent;
+using Span = EchoTrace::Span;
 
 // Follows the timing routine's reads as they happen. After the start stamp
 // come a pin read and its stamp, poll after poll; the stamp after the first
-// HIGH read marks the edge and is not a poll's; the pulse ends with a read
-// that has no stamp. Keeps the first rule broken.
+// HIGH read marks the edge, and the one after the read that finds the pulse
+// gone closes its fall: neither is a poll's. Keeps the first rule broken.
 class PollRules {
 public:
+    // `high`: when the line is HIGH, on the board's clock.
+    explicit PollRules(std::vector<Span> high) : high_(std::move(high)) {}
+
     void operator()(const PollEvent& event)
     {
         if (!broken_.empty())
@@ -89,41 +98,58 @@ public:
             lastWasRead_ = false;
             return;
         }
-        if (timedOut_)
-            broken_ = "polled on after a stamp past the time-out";
+        if (answered_)
+            broken_ = timedOut_ ? "polled on after a stamp past the time-out" : "polled on after the fall's stamp";
         else if (read == lastWasRead_)
             broken_ = read ? "two pin reads in a row" : "two clock reads in a row";
-        else if (read) {
-            lastReadHigh_ = event.value == HIGH;
-            if (reads_++ == 0)
-                highAtStart_ = lastReadHigh_;
-        }
+        else if (read)
+            onRead(event.value == HIGH, event.atNs);
         else if (!edgeSeen_ && lastReadHigh_)
             edgeSeen_ = true;
-        else
-            timedOut_ = event.value > startUs_ + kTimeoutUs;
+        else if (edgeSeen_ && !lastReadHigh_)
+            answered_ = true;
+        else {
+            if (event.value - lastStampUs_ > longestPollGapUs_)
+                longestPollGapUs_ = event.value - lastStampUs_;
+            answered_ = timedOut_ = event.value > startUs_ + kTimeoutUs;
+        }
         if (!read)
             lastStampUs_ = event.value;
         lastWasRead_ = read;
     }
 
-    // Once the call has returned `widthUs`.
-    std::string verdict(int widthUs) const
+    // Once the call has returned `timing`.
+    std::string verdict(const EchoTiming& timing) const
     {
         if (!broken_.empty())
             return broken_;
+        const int widthUs = timing.widthUs;
         if (widthUs < 0 || widthUs > kTimeoutUs)
             return "width " + std::to_string(widthUs) + " us, outside 0 to 13200";
-        if (!lastWasRead_) {
-            if (!timedOut_)
-                return "returned after a stamp within the time-out";
+        if (!answered_)
+            return "returned before the pulse ended or the time-out passed";
+        if (timedOut_ != timing.timedOut)
+            return timedOut_ ? "timed out but did not say so" : "said it timed out after the pulse ended";
+        if (timedOut_) {
             if (widthUs != 0)
                 return "timed out with a width of " + std::to_string(widthUs) + " us";
-        } else {
-            if (!edgeSeen_ || lastReadHigh_)
-                return "returned after a read that did not end the pulse";
-            if (widthUs > lastStampUs_ - startUs_)
-                return "width " + std::to_string(widthUs) + " us, longer than the call";
+            if (isTrusted(timing) && longestPollGapUs_ > kTrustedErrorUs)
+                return "trusted a time-out with polls " + std::to_string(longestPollGapUs_) + " us apart";
+            return "";
+        }
+        if (widthUs > lastStampUs_ - startUs_)
+            return "width " + std::to_string(widthUs) + " us, longer than the call";
+        // A trusted width lies within its own windows, plus the clock's
+        // one-microsecond step, of the echo that polling saw (from the rise
+        // of the span its first HIGH read fell in to the fall of the span its
+        // last one did), and so within what the program trusts.
+        if (isTrusted(timing)) {
+            const int64_t trueNs = spanAt(lastHighNs_).fallNs - spanAt(firstHighNs_).riseNs;
+            const int64_t errorNs = std::abs(widthUs * kUs - trueNs);
+            const int64_t boundNs = (timing.riseWindowUs + timing.fallWindowUs + 1) * kUs;
+            if (errorNs > std::min(boundNs, (kTrustedErrorUs + 1) * kUs))
+                return "trusted width " + std::to_string(widthUs) + " us is " + std::to_string(errorNs) +
+                       " ns off the echo's true width; its own bound is " + std::to_string(boundNs) + " ns";
         }
         return "";
     }
@@ -136,15 +162,41 @@ public:
     bool highAtStart() const { return highAtStart_; }
 
 private:
+    void onRead(bool high, int64_t atNs)
+    {
+        lastReadHigh_ = high;
+        if (reads_++ == 0)
+            highAtStart_ = high;
+        if (high) {
+            if (!edgeSeen_)
+                firstHighNs_ = atNs;
+            lastHighNs_ = atNs;
+        }
+    }
+
+    Span spanAt(int64_t atNs) const
+    {
+        for (const Span& span : high_) {
+            if (span.riseNs <= atNs && atNs < span.fallNs)
+                return span;
+        }
+        return {atNs, atNs};
+    }
+
+    std::vector<Span> high_;
     bool started_ = false;
     int64_t startUs_ = 0;
     int64_t lastStampUs_ = 0;
+    int64_t longestPollGapUs_ = 0;
     bool lastWasRead_ = false;
     bool lastReadHigh_ = false;
     bool edgeSeen_ = false;
+    bool answered_ = false;
     bool timedOut_ = false;
     int reads_ = 0;
     bool highAtStart_ = false;
+    int64_t firstHighNs_ = 0;
+    int64_t lastHighNs_ = 0;
     std::string broken_;
 };
 
@@ -158,14 +210,18 @@ PulseInCheck checkPulseIn(const EchoTrace& trace)
     wiringPiSetup();
     pinMode(kEchoPin, INPUT);
     const int64_t startNs = board.nowNs();
-    for (const EchoTrace::Span& span : trace.high)
-        board.driveEcho(startNs + span.riseNs, span.fallNs == kNeverNs ? kNeverNs : startNs + span.fallNs);
+    std::vector<Span> high;
+    for (const Span& span : trace.high) {
+        high.push_back({startNs + span.riseNs, span.fallNs == kNeverNs ? kNeverNs : startNs + span.fallNs});
+        board.driveEcho(high.back().riseNs, high.back().fallNs);
+    }
     for (const EchoTrace::Stall& stall : trace.stalls)
         board.stallAt(startNs + stall.atNs, stall.forNs);
-    PollRules rules;
+    PollRules rules(std::move(high));
     board.watchPolls([&rules](const PollEvent& event) { rules(event); });
 
-    const int widthUs = pulseIn(kEchoPin, HIGH, kTimeoutUs);
+    const EchoTiming timing = timeEcho(kEchoPin, HIGH, kTimeoutUs);
     board.watchPolls(nullptr);
-    return {rules.verdict(widthUs), rules.ending(), rules.highAtStart(), widthUs};
+    return {rules.verdict(timing), rules.ending(), rules.highAtStart(), timing.widthUs,
+            isTrusted(timing) && !timing.timedOut};
 }

@@ -33,7 +33,9 @@ struct PulseInCheck {
     enum class Ending { PulseEnded, TimedOutWaiting, TimedOutTiming } ending;
     bool highAtStart; // its first read found the line already HIGH
     int widthUs;
+    bool trustedWidth; // a pulse timed, and trusted
 };
 
-// Times the trace's echo on a fresh board and checks the rules.
+// Times the trace's echo on a fresh board and checks the rules, among them
+// that a trusted reading lies within its own bound of the echo's true width.
 PulseInCheck checkPulseIn(const EchoTrace& trace);

@@ -26,6 +26,7 @@ TEST_P(PulseInWithSeed, KeepsItsRulesForEveryTrace)
     std::map<PulseInCheck::Ending, int> endings;
     int highAtStart = 0;
     int widths = 0;
+    int trustedWidths = 0;
     for (int i = 0; i < kCasesPerSeed; ++i) {
         std::vector<uint8_t> bytes(length(random));
         for (uint8_t& b : bytes)
@@ -35,6 +36,7 @@ TEST_P(PulseInWithSeed, KeepsItsRulesForEveryTrace)
         ++endings[check.ending];
         highAtStart += check.highAtStart;
         widths += check.widthUs > 0;
+        trustedWidths += check.trustedWidth;
     }
 
     // The traces must reach every way a call can end, or the rules above
@@ -44,8 +46,10 @@ TEST_P(PulseInWithSeed, KeepsItsRulesForEveryTrace)
         EXPECT_GE(endings[ending], kCasesPerSeed / kRareShare) << "ending " << static_cast<int>(ending);
     EXPECT_GE(highAtStart, kCasesPerSeed / kRareShare);
     EXPECT_GE(widths, kCasesPerSeed / kRareShare);
-    std::printf("endings: pulse %d, waiting %d, timing %d; high at start %d; widths %d\n", endings[Ending::PulseEnded],
-                endings[Ending::TimedOutWaiting], endings[Ending::TimedOutTiming], highAtStart, widths);
+    EXPECT_GE(trustedWidths, kCasesPerSeed / kRareShare);
+    std::printf("endings: pulse %d, waiting %d, timing %d; high at start %d; widths %d, trusted %d\n",
+                endings[Ending::PulseEnded], endings[Ending::TimedOutWaiting], endings[Ending::TimedOutTiming],
+                highAtStart, widths, trustedWidths);
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, PulseInWithSeed, ::testing::Values(1, 2, 3, 4));

@@ -1,4 +1,5 @@
-// Timing the echo: widths, the time-out, stalls.
+// Timing the echo: widths, the time-out, stalls, and what the stamps say of
+// each reading's error.
 #include <optional>
 
 #include "gpio_pins.h"
@@ -23,34 +24,51 @@ struct PulseCase {
     std::optional<Stall> stall;
     int widthUs;
     int lastStampUs; // from the start stamp: when the call gave its answer
+    int riseWindowUs; // kUnbounded: the echo was already there
+    int fallWindowUs;
+    bool trusted;
 };
 
+constexpr int kUnbounded = -1;
+constexpr bool kTrusted = true;
+constexpr bool kUntrusted = false;
+
+// Time-outs have no windows: only a hold-up between two polls makes one
+// untrusted.
 const PulseCase kPulseCases[] = {
-    {"MeasuresAnEchoOnePollShortOfItsLength", 100 * kUs, 1100 * kUs, {}, 999, 1100},
-    {"TimesAnEchoAlreadyHighFromTheFirstRead", -5 * kUs, 500 * kUs, {}, 499, 500},
-    {"KeepsPollingWhenTheSpanIsExactlyTheTimeout", 0, 13200 * kUs, {}, 13199, 13200},
-    {"TimesOutWhenTheSpanIsOneMicrosecondOver", 0, 13201 * kUs, {}, 0, 13201},
-    {"CountsTheTimeoutFromTheStartNotTheEdge", 13000 * kUs, 13300 * kUs, {}, 0, 13201},
-    {"TimesOutWhenNoEchoRises", {}, 0, {}, 0, 13201},
-    {"TimesOutWhenTheEchoIsStuckHigh", 50 * kUs, kNever, {}, 0, 13201},
-    {"MeasuresZeroForAPulseGoneBeforeItsFirstTimedPoll", 99500, 100500, {}, 0, 100},
-    {"MeasuresZeroForAnEchoGoneRightAfterTheFirstRead", -1 * kUs, 1500, {}, 0, 1},
-    {"TimesOutOnAStallWhileTheEchoIsHigh", 100 * kUs, 1100 * kUs, Stall{500 * kUs, 3000000 * kUs}, 0, 3000500},
-    {"TimesOutOnAStallBeforeTheEchoRises", 100 * kUs, 1100 * kUs, Stall{50 * kUs, 2000000 * kUs}, 0, 2000050},
-    {"MeasuresThroughAStallThatStaysWithinTheTimeout", 100 * kUs, 1100 * kUs, Stall{500 * kUs, 100 * kUs}, 999, 1100},
-    {"MeasuresThroughAStallThatEndsBeforeTheEchoRises", 100 * kUs, 1100 * kUs, Stall{20 * kUs, 50 * kUs}, 999, 1100},
+    {"MeasuresAnEchoOnePollShortOfItsLength", 100 * kUs, 1100 * kUs, {}, 999, 1101, 2, 2, kTrusted},
+    {"TimesAnEchoAlreadyHighFromTheFirstRead", -5 * kUs, 500 * kUs, {}, 499, 501, kUnbounded, 2, kUntrusted},
+    {"KeepsPollingWhenTheSpanIsExactlyTheTimeout", 0, 13200 * kUs, {}, 13199, 13201, kUnbounded, 2, kUntrusted},
+    {"TimesOutWhenTheSpanIsOneMicrosecondOver", 0, 13201 * kUs, {}, 0, 13201, 0, 0, kTrusted},
+    {"CountsTheTimeoutFromTheStartNotTheEdge", 13000 * kUs, 13300 * kUs, {}, 0, 13201, 0, 0, kTrusted},
+    {"TimesOutWhenNoEchoRises", {}, 0, {}, 0, 13201, 0, 0, kTrusted},
+    {"TimesOutWhenTheEchoIsStuckHigh", 50 * kUs, kNever, {}, 0, 13201, 0, 0, kTrusted},
+    {"MeasuresZeroForAPulseGoneBeforeItsFirstTimedPoll", 99500, 100500, {}, 0, 101, 2, 2, kTrusted},
+    {"MeasuresZeroForAnEchoGoneRightAfterTheFirstRead", -1 * kUs, 1500, {}, 0, 2, kUnbounded, 2, kUntrusted},
+    {"TimesOutOnAStallWhileTheEchoIsHigh", 100 * kUs, 1100 * kUs, Stall{500 * kUs, 3000000 * kUs}, 0, 3000500, 0, 0,
+     kUntrusted},
+    {"TimesOutOnAStallBeforeTheEchoRises", 100 * kUs, 1100 * kUs, Stall{50 * kUs, 2000000 * kUs}, 0, 2000050, 0, 0,
+     kUntrusted},
+    {"MeasuresThroughAStallThatStaysWithinTheTimeout", 100 * kUs, 1100 * kUs, Stall{500 * kUs, 100 * kUs}, 999, 1101,
+     2, 2, kTrusted},
+    {"MeasuresThroughAStallThatEndsBeforeTheEchoRises", 100 * kUs, 1100 * kUs, Stall{20 * kUs, 50 * kUs}, 999, 1101,
+     2, 2, kTrusted},
     // A stall that the echo's rise or fall falls into is seen as an edge at
-    // the end of the stall, or as the pulse ending where it began.
-    {"ShortensByTheOverlapOfAStallAcrossTheRise", 100 * kUs, 1100 * kUs, Stall{50 * kUs, 500 * kUs}, 549, 1100},
-    {"ShortensByWhatFollowsAStallAcrossTheFall", 100 * kUs, 1100 * kUs, Stall{999 * kUs + 999, 500 * kUs}, 898, 999},
+    // the end of the stall, or as the pulse ending where it began; the
+    // window around that edge shows it.
+    {"ShortensByTheOverlapOfAStallAcrossTheRise", 100 * kUs, 1100 * kUs, Stall{50 * kUs, 500 * kUs}, 549, 1101, 502,
+     2, kUntrusted},
+    {"ShortensByWhatFollowsAStallAcrossTheFall", 100 * kUs, 1100 * kUs, Stall{999 * kUs + 999, 500 * kUs}, 898, 1500,
+     2, 502, kUntrusted},
     // Between the last read that sees the echo and its stamp, a stall counts
-    // as echo: the one way a reading comes out long.
-    {"LengthensByAStallBetweenTheLastReadAndItsStamp", 100 * kUs, 1100 * kUs, Stall{1100 * kUs, 3000 * kUs}, 3999, 4100},
+    // as echo: long by the whole stall, and as wide a window on the fall.
+    {"LengthensByAStallBetweenTheLastReadAndItsStamp", 100 * kUs, 1100 * kUs, Stall{1100 * kUs, 3000 * kUs}, 3999,
+     4101, 2, 3002, kUntrusted},
 };
 
 class PulseIn : public OnBoard, public ::testing::WithParamInterface<PulseCase> {};
 
-TEST_P(PulseIn, ReturnsTheWidthOrZeroAtTheRightPoll)
+TEST_P(PulseIn, ReturnsTheWidthAtTheRightPollAndKnowsItsWindows)
 {
     const PulseCase& c = GetParam();
     wiringPiSetup();
@@ -61,7 +79,8 @@ TEST_P(PulseIn, ReturnsTheWidthOrZeroAtTheRightPoll)
     if (c.stall)
         board.stallAt(startNs + c.stall->atNs, c.stall->forNs);
 
-    EXPECT_EQ(pulseIn(kEchoPin, HIGH, kTimeoutUs), c.widthUs);
+    const EchoTiming t = timeEcho(kEchoPin, HIGH, kTimeoutUs);
+    EXPECT_EQ(t.widthUs, c.widthUs);
 
     std::string lastStamp;
     for (const std::string& call : board.calls()) {
@@ -69,12 +88,15 @@ TEST_P(PulseIn, ReturnsTheWidthOrZeroAtTheRightPoll)
             lastStamp = call;
     }
     EXPECT_EQ(lastStamp, stamp(startNs / kUs + c.lastStampUs));
+    EXPECT_EQ(t.highAtFirstRead ? kUnbounded : t.riseWindowUs, c.riseWindowUs);
+    EXPECT_EQ(t.fallWindowUs, c.fallWindowUs);
+    EXPECT_EQ(isTrusted(t), c.trusted);
 }
 
 INSTANTIATE_TEST_SUITE_P(Echoes, PulseIn, ::testing::ValuesIn(kPulseCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(OnBoard, PulseInReadsThePinFirstAndTheClockSecondAndStampsNothingAfterTheFall)
+TEST_F(OnBoard, PulseInReadsThePinFirstAndTheClockSecondAndStampsOnceAfterTheFall)
 {
     wiringPiSetup();
     pinMode(kEchoPin, INPUT);
@@ -91,7 +113,7 @@ TEST_F(OnBoard, PulseInReadsThePinFirstAndTheClockSecondAndStampsNothingAfterThe
         "digitalRead(5) -> 1", stamp(s + 3),          // edge
         "digitalRead(5) -> 1", stamp(s + 4),
         "digitalRead(5) -> 1", stamp(s + 5),          // last poll that saw it
-        "digitalRead(5) -> 0",
+        "digitalRead(5) -> 0", stamp(s + 6),          // the fall's window closes
     };
     EXPECT_EQ(board.calls(), expected);
 }

@@ -1,4 +1,5 @@
-// One reading: the trigger pulse, and the width turned into centimetres.
+// One reading: the trigger pulse, the width turned into centimetres, and the
+// attempts taken again when a hold-up leaves a reading untrusted.
 #include <cstdio>
 
 #include "gpio_pins.h"
@@ -38,29 +39,60 @@ TEST_P(EchoWidthToCm, PrintsAsTheNarrowedValueDoes)
 INSTANTIATE_TEST_SUITE_P(Widths, EchoWidthToCm, ::testing::ValuesIn(kConversions),
                          [](const auto& info) { return "Width" + std::to_string(info.param.widthUs); });
 
-struct Reading {
-    const char* name;
-    sim::Echo echo;
-    const char* printed;
+struct HoldUp {
+    int64_t atUs; // from the first trigger
+    int64_t forUs;
 };
 
+struct Reading {
+    const char* name;
+    std::vector<sim::Echo> echoes; // the module's, trigger by trigger
+    std::vector<HoldUp> holdUps;
+    const char* printed;
+    int triggers;
+};
+
+// An attempt takes about 1 ms for a 1000 µs echo, 13.2 ms for a time-out,
+// and 60 ms more before the next: a hold-up at 500 µs into an attempt lasting
+// 1000 µs spans the fall of that attempt's echo.
 const Reading kReadings[] = {
-    {"ObjectAt17Cm", sim::Echo::measuredAs(1000), "17.00"},
-    {"ShortEchoInSinglePrecision", sim::Echo::measuredAs(15), "0.25"},
-    {"NoEcho", sim::Echo::none(), "0.00"},
-    {"NothingInRange", sim::Echo::outOfRange(), "0.00"},
-    {"BeyondTheCeiling", sim::Echo::measuredAs(13300), "0.00"},
+    {"ObjectAt17Cm", {sim::Echo::measuredAs(1000)}, {}, "17.00", 1},
+    {"ShortEchoInSinglePrecision", {sim::Echo::measuredAs(15)}, {}, "0.25", 1},
+    {"NoEchoIsNotRetried", {sim::Echo::none()}, {}, "0.00", 1},
+    {"NothingInRangeIsNotRetried", {sim::Echo::outOfRange()}, {}, "0.00", 1},
+    {"BeyondTheCeiling", {sim::Echo::measuredAs(13300)}, {}, "0.00", 1},
+    {"HeldUpAcrossTheFallIsRetriedThenTrusted", {sim::Echo::measuredAs(1000), sim::Echo::measuredAs(1000)},
+     {{500, 1000}}, "17.00", 2},
+    {"EchoHiddenByAHoldUpIsRetriedThenTrusted", {sim::Echo::measuredAs(1000), sim::Echo::measuredAs(1000)},
+     {{20, 2000}}, "17.00", 2},
+    {"ThreeUntrustedAttemptsReadZero", std::vector<sim::Echo>(3, sim::Echo::measuredAs(1000)),
+     {{500, 1000}, {62000, 1000}, {123500, 1000}}, "0.00", 3},
 };
 
 class GetSonar : public OnBoard, public ::testing::WithParamInterface<Reading> {};
 
-TEST_P(GetSonar, ReadsTheModulesEcho)
+// Each retry waits for the module's 60 ms cycle before it fires again.
+TEST_P(GetSonar, ReadsTheModulesEchoRetryingWhatItCannotTrust)
 {
+    const Reading& c = GetParam();
     board.setCosts({});
-    board.scriptEchoes({GetParam().echo}, sim::ScriptEnd::Throw);
+    board.scriptEchoes(c.echoes, sim::ScriptEnd::Throw);
     wiringPiSetup();
     configurePins();
-    EXPECT_EQ(printed(getSonar()), GetParam().printed);
+    for (const HoldUp& holdUp : c.holdUps)
+        board.stallAt(board.nowNs() + holdUp.atUs * sim::kNsPerUs, holdUp.forUs * sim::kNsPerUs);
+
+    EXPECT_EQ(printed(getSonar()), c.printed);
+
+    std::vector<std::string> triggersAndWaits;
+    for (const std::string& call : board.calls()) {
+        if (call == "digitalWrite(4, 1)" || call.rfind("delay(", 0) == 0)
+            triggersAndWaits.push_back(call);
+    }
+    std::vector<std::string> expected{"digitalWrite(4, 1)"};
+    for (int retry = 1; retry < c.triggers; ++retry)
+        expected.insert(expected.end(), {"delay(60)", "digitalWrite(4, 1)"});
+    EXPECT_EQ(triggersAndWaits, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Echoes, GetSonar, ::testing::ValuesIn(kReadings),
