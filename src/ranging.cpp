@@ -129,17 +129,27 @@ float echoWidthToCm(int widthUs)
     return static_cast<float>(width * kSpeedOfSoundMps / kOutAndBack / kUsMpsPerCm);
 }
 
-float getSonar()
+EchoTiming fireAndTimeEcho()
 {
-    for (int attempt = 1;; ++attempt) {
-        fireTrigger();
-        // Timing starts at once: the module raises its echo only after
-        // sending its burst, well after the trigger has fallen.
-        const EchoTiming echo = timeEcho(kEchoPin, HIGH, kEchoTimeoutUs);
-        if (isTrusted(echo))
-            return echoWidthToCm(echo.widthUs);
+    fireTrigger();
+    // Timing starts at once: the module raises its echo only after sending
+    // its burst, well after the trigger has fallen.
+    return timeEcho(kEchoPin, HIGH, kEchoTimeoutUs);
+}
+
+float trustedReading(const EchoTiming& firstAttempt)
+{
+    EchoTiming echo = firstAttempt;
+    for (int attempt = 1; !isTrusted(echo); ++attempt) {
         if (attempt == kAttempts)
             return 0; // no reading, as when no echo comes back
         delay(kModuleCycleMs);
+        echo = fireAndTimeEcho();
     }
+    return echoWidthToCm(echo.widthUs);
+}
+
+float getSonar()
+{
+    return trustedReading(fireAndTimeEcho());
 }

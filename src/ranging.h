@@ -30,5 +30,13 @@ EchoTiming timeEcho(int pin, int level, int timeoutUs);
 // both edges, or a time-out that no hold-up can explain.
 bool isTrusted(const EchoTiming& timing);
 
+// One attempt: fires the trigger and times the module's echo.
+EchoTiming fireAndTimeEcho();
+
+// The reading that a first attempt leads to: its own distance when it can be
+// trusted, otherwise that of a later attempt that can, or 0 when none of
+// three can. getSonar is trustedReading(fireAndTimeEcho()).
+float trustedReading(const EchoTiming& firstAttempt);
+
 // Turns an echo's width in microseconds into centimetres to the object.
 float echoWidthToCm(int widthUs);
