@@ -1,53 +1,93 @@
 #!/usr/bin/env bash
-# Builds the board program from a development machine as the README tells, and
-# runs it:
+# Builds the board program from a development machine as the README tells, for
+# an older board at the ARMv6 level, and runs it:
 #   board_build.sh <source dir> <toolchain file> <work dir> <readelf>
-# The sysroot stands in for a copy of the board's root file system: the cross
-# packages' C library, and a GPIO library in /usr/local that answers every
-# call at once with the echo line always low, so every reading times out.
+# The sysroot stands in for a copy of a Raspberry Pi OS bullseye board's root:
+# Debian 11's armhf C library (2.31) and its development files, g++ 10's
+# libstdc++ and libgcc, and the kernel headers, downloaded once with a private
+# apt set-up (the machine's own is not touched) and kept in the work folder;
+# and a GPIO library in /usr/local that answers every call at once with the
+# echo line always low, so every reading times out.
 set -euo pipefail
 source_dir=$1 toolchain=$2 work=$3 readelf=$4
 
-rm -rf "$work"
-root=$work/sysroot
-mkdir -p "$root/usr/local/include" "$root/usr/local/lib"
-for dir in include lib; do
-  ln -s "/usr/arm-linux-gnueabihf/$dir" "$root/usr/$dir"
-done
-ln -s usr/lib "$root/lib"
-# The C library's linker scripts name their files by absolute path, which the
-# linker looks up inside the sysroot.
-ln -s /usr/arm-linux-gnueabihf "$root/usr/arm-linux-gnueabihf"
+# The newest symbol versions that the root provides.
+newest_glibc=2.31
+newest_glibcxx=3.4.28
 
+root=$work/bullseye-root
+if [ ! -e "$root/.assembled" ]; then
+  apt=$work/apt
+  rm -rf "$root" "$apt"
+  mkdir -p "$root" "$apt/etc/sources.list.d" "$apt/etc/preferences.d" "$apt/lists/partial" \
+    "$apt/cache/archives/partial" "$apt/debs"
+  echo "deb [arch=armhf signed-by=/usr/share/keyrings/debian-archive-keyring.gpg]" \
+    "http://deb.debian.org/debian bullseye main" >"$apt/etc/sources.list"
+  : >"$apt/status"
+  private=(-qq -o Dir::Etc="$apt/etc" -o Dir::State="$apt" -o Dir::State::status="$apt/status"
+    -o Dir::Cache="$apt/cache" -o APT::Architecture=armhf -o APT::Architectures=armhf
+    -o APT::Sandbox::User=root -o Debug::NoLocking=1)
+  apt-get "${private[@]}" update
+  (cd "$apt/debs" && apt-get "${private[@]}" download libc6 libc6-dev libgcc-s1 libgcc-10-dev \
+    libstdc++6 libstdc++-10-dev linux-libc-dev)
+  for deb in "$apt"/debs/*.deb; do
+    dpkg-deb -x "$deb" "$root"
+  done
+  touch "$root/.assembled"
+fi
+
+mkdir -p "$root/usr/local/include" "$root/usr/local/lib"
 cp "$source_dir/sim/include/wiringPi.h" "$root/usr/local/include/"
-cat > "$work/wiringPi.cpp" <<'STUB'
+cat >"$work/wiringPi.c" <<'STUB'
 #include <wiringPi.h>
 int wiringPiSetup(void) { return 0; }
-void pinMode(int, int) {}
-void pullUpDnControl(int, int) {}
-void digitalWrite(int, int) {}
-int digitalRead(int) { return LOW; }
-void delay(unsigned int) {}
-void delayMicroseconds(unsigned int) {}
+void pinMode(int pin, int mode) { (void)pin; (void)mode; }
+void pullUpDnControl(int pin, int pud) { (void)pin; (void)pud; }
+void digitalWrite(int pin, int value) { (void)pin; (void)value; }
+int digitalRead(int pin) { (void)pin; return LOW; }
+void delay(unsigned int ms) { (void)ms; }
+void delayMicroseconds(unsigned int us) { (void)us; }
 STUB
-arm-linux-gnueabihf-g++ --sysroot="$root" -I"$root/usr/local/include" -shared -fPIC \
-  "$work/wiringPi.cpp" -o "$root/usr/local/lib/libwiringPi.so"
+clang --target=arm-linux-gnueabihf --sysroot="$root" -fuse-ld=lld -shared -fPIC \
+  -I"$root/usr/local/include" "$work/wiringPi.c" -o "$root/usr/local/lib/libwiringPi.so"
 
-cmake -S "$source_dir" -B "$work/build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-  -DCMAKE_SYSROOT="$root" -DRANGING_TESTS=OFF | grep "wiringPi found"
-cmake --build "$work/build" --target ranging
-cmake --install "$work/build" --prefix "$work/installed"
+build=$work/build
+rm -rf "$build" "$work/installed"
+cmake -S "$source_dir" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_SYSROOT="$root" \
+  -DRANGING_BOARD_ARCH=armv6 -DRANGING_TESTS=OFF | grep "wiringPi found"
+cmake --build "$build" --target ranging
+cmake --install "$build" --prefix "$work/installed"
+ranging=$work/installed/bin/ranging
 
 test -f "$work/installed/share/doc/ranging/README.md"
-cmake -DREADELF="$readelf" -DBINARIES="$work/installed/bin/ranging" \
-  -P "$source_dir/tests/target_abi.cmake"
+cmake -DREADELF="$readelf" -DBINARIES="$ranging" -P "$source_dir/tests/target_abi.cmake"
 
-# The program runs until it is killed: here by SIGPIPE, once head has its lines.
+# The program's own code is ARMv6; the root's start files may be newer.
+while IFS= read -r object; do
+  if ! "$readelf" -A "$object" | grep -q "Tag_CPU_arch: v6$"; then
+    echo "$object is not built for ARMv6:" >&2
+    "$readelf" -A "$object" | grep Tag_CPU_arch >&2
+    exit 1
+  fi
+done < <(find "$build/CMakeFiles/ranging.dir" -name '*.o')
+
+# It asks for no symbol version newer than the root provides.
+while IFS=_ read -r library version; do
+  newest=$newest_glibc
+  [ "$library" = GLIBCXX ] && newest=$newest_glibcxx
+  if [ "$(printf '%s\n' "$version" "$newest" | sort -V | tail -n 1)" != "$newest" ]; then
+    echo "ranging needs ${library}_$version; the root has at most ${library}_$newest" >&2
+    exit 1
+  fi
+done < <("$readelf" -V --wide "$ranging" | grep -o 'GLIBC\(XX\)\?_[0-9.]*' | sort -u)
+
+# It runs with the root's libraries alone, until it is killed: here by
+# SIGPIPE, once head has its lines.
 set +o pipefail
 expected=$'Program is starting ... \nThe distance is : 0.00 cm\nThe distance is : 0.00 cm'
-actual=$(qemu-arm -L "$root" -E LD_LIBRARY_PATH=/usr/local/lib "$work/installed/bin/ranging" | head -n 3)
+actual=$(qemu-arm -L "$root" -E LD_LIBRARY_PATH=/usr/local/lib "$ranging" | head -n 3)
 if [ "$actual" != "$expected" ]; then
   printf 'the installed ranging printed:\n%s\n' "$actual" >&2
   exit 1
 fi
-echo "ranging built against the sysroot's GPIO library, installed, and run"
+echo "ranging built for ARMv6 against Debian 11's armhf root, installed, and run with its libraries"
