@@ -38,7 +38,8 @@ constexpr double kSpeedOfSoundMps = 340.0;
 constexpr double kOutAndBack = 2.0;     // the echo times the way there and back
 constexpr double kUsMpsPerCm = 10000.0; // 1 µs at 1 m/s is 1/10,000 cm
 
-// No read has seen the level yet, so no stamp precedes one.
+// The stamp before the latest, until a phase has polled once: the wait keeps
+// it only when its first read already saw the level.
 constexpr int64_t kNoStamp = INT64_MIN;
 
 enum class Poll { UntilLevel, WhileLevel };
@@ -103,9 +104,9 @@ EchoTiming timeEcho(int pin, int level, int timeoutUs)
     // The rise came after the read before the edge's (whose stamp is
     // wait.beforeLatest), the fall after the last read that saw the level.
     const bool highAtFirstRead = wait.beforeLatest == kNoStamp;
-    const int riseWindowUs = highAtFirstRead ? 0 : static_cast<int>(edgeUs - wait.beforeLatest);
+    const int64_t riseWindowUs = highAtFirstRead ? 0 : edgeUs - wait.beforeLatest;
     return {static_cast<int>(pulse.latest - edgeUs), false, pulse.heldUp, highAtFirstRead, riseWindowUs,
-            static_cast<int>(fallUs - pulse.beforeLatest)};
+            fallUs - pulse.beforeLatest};
 }
 
 int pulseIn(int pin, int level, int timeoutUs)

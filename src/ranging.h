@@ -1,6 +1,8 @@
 // One distance reading from the ultrasonic module.
 #pragma once
 
+#include <cstdint>
+
 // Fires the trigger, times the echo and returns the distance in centimetres;
 // 0 when no echo came back in time, or when no attempt could be trusted.
 float getSonar();
@@ -20,8 +22,8 @@ struct EchoTiming {
     // The rise lay within riseWindowUs before the edge stamp, the fall within
     // fallWindowUs before the stamp after it. Together, plus the clock's
     // one-microsecond step, they bound the width's error.
-    int riseWindowUs;
-    int fallWindowUs;
+    int64_t riseWindowUs;
+    int64_t fallWindowUs;
 };
 
 EchoTiming timeEcho(int pin, int level, int timeoutUs);
