@@ -8,11 +8,10 @@
 //
 //   ranging-loadtest [READINGS]     (default 10000)
 #include <sched.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

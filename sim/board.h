@@ -1,7 +1,7 @@
 // A simulated board with an ultrasonic module wired to it. It owns time, holds
 // the program to the GPIO library's contract, records the calls, and lets
-// tests script what the module does. The library's calls (and the clock read) reach the one board
-// that board() returns.
+// tests script what the module does. The library's calls (and the clock
+// read) reach the one board that board() returns.
 #pragma once
 
 #include <cstdint>
