@@ -189,6 +189,12 @@ int64_t Board::readClockUs()
     return us;
 }
 
+int Board::piHiPri(int priority)
+{
+    record({"piHiPri", 1, priority, 0}, priorityResult_);
+    return priorityResult_;
+}
+
 void Board::pause(int64_t ns)
 {
     nowNs_ += ns;

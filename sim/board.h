@@ -35,6 +35,8 @@ public:
     // Both must be positive, so that no polling loop can spin in no time.
     void setCosts(Costs costs);
     void setSetupResult(int result) { setupResult_ = result; }
+    // What piHiPri returns: 0, granted, by default; -1, refused.
+    void setPriorityResult(int result) { priorityResult_ = result; }
     void setRealtime(bool realtime) { realtime_ = realtime; }
     // Each trigger takes the next echo; once they are all taken, the next
     // delay() ends the run.
@@ -69,6 +71,9 @@ public:
     void delayMs(unsigned ms);
     void delayUs(unsigned us);
     int64_t readClockUs();
+    // Records the request and answers it; the process's own scheduling is
+    // never changed.
+    int piHiPri(int priority);
 
 private:
     enum class Mode { Unset, Input, Output };
@@ -112,6 +117,7 @@ private:
     int64_t nowNs_;
     Costs costs_;
     int setupResult_ = 0;
+    int priorityResult_ = 0;
     bool setUp_ = false;
     bool realtime_ = false;
 

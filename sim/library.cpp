@@ -11,5 +11,6 @@ void digitalWrite(int pin, int value) { sim::board().digitalWrite(pin, value); }
 int digitalRead(int pin) { return sim::board().digitalRead(pin); }
 void delay(unsigned int howLongMs) { sim::board().delayMs(howLongMs); }
 void delayMicroseconds(unsigned int howLongUs) { sim::board().delayUs(howLongUs); }
+int piHiPri(const int pri) { return sim::board().piHiPri(pri); }
 
 int64_t monotonicNowUs() { return sim::board().readClockUs(); }

@@ -4,12 +4,15 @@
 
 #include "gpio_pins.h"
 #include "ranging.h"
+#include "realtime.h"
 
 namespace {
 
 constexpr char kBanner[] = "Program is starting ... ";
 constexpr char kSetupFailedMessage[] = "setup wiringPi failed !";
 constexpr char kReadingFormat[] = "The distance is : %.2f cm\n";
+constexpr char kNoPriorityMessage[] =
+    "ranging: no real-time priority granted; timing at normal priority, so a busy board loses readings\n";
 
 constexpr int kExitSetupFailed = 1;
 constexpr unsigned kMeasurementPeriodMs = 1000; // the pause after each reading
@@ -33,6 +36,8 @@ int main()
         return kExitSetupFailed;
     }
     configurePins();
+    if (!keepTimingUndisturbed())
+        std::fputs(kNoPriorityMessage, stderr);
 
     for (;;) {
         printReading(getSonar());

@@ -3,6 +3,7 @@
 #include "ranging.h"
 
 #include <cstdint>
+#include <optional>
 
 #include "clock.h"
 #include "gpio_pins.h"
@@ -21,10 +22,21 @@ constexpr int kEchoTimeoutUs = 13200;
 // process loses the processor between a read and its stamp, that gap, and so
 // the reading's error, grows by the whole hold-up. A reading is printed only
 // when its two edges' gaps together stay within 29 µs, 0.49 cm: under the
-// half centimetre by which a reading counts as wrong. A time-out is trusted
-// only when no two polls were further apart than that, since a hold-up can
-// hide a whole echo.
+// half centimetre by which a reading counts as wrong.
 constexpr int kTrustedErrorUs = 29;
+
+// A hold-up can hide a whole echo only when it is longer than the echo.
+// Module makers give 2 cm as the shortest range: an echo of 117 µs. Two
+// reads lie less than a microsecond (the clock's step) further apart than
+// the stamp before the first and the stamp after the second; so when those
+// stamps lie under 117 µs apart, no echo that short or longer fits between
+// the reads unseen. A time-out is retried only when two such stamps, or the
+// trigger's fall and the stamp after the first read, lie 117 µs or more apart.
+constexpr int kShortestEchoUs = 117;
+// A time-out that comes while the echo is high is trusted only when the last
+// read that saw it came within this of the limit: the echo cannot then have
+// ended earlier than a trusted reading's error short of the farthest reading.
+constexpr int kLimitToleranceUs = kTrustedErrorUs;
 
 // An untrusted reading is taken again, up to this many attempts in all; when
 // none is trusted the reading is 0, as for no echo.
@@ -38,10 +50,6 @@ constexpr double kSpeedOfSoundMps = 340.0;
 constexpr double kOutAndBack = 2.0;     // the echo times the way there and back
 constexpr double kUsMpsPerCm = 10000.0; // 1 µs at 1 m/s is 1/10,000 cm
 
-// The stamp before the latest, until a phase has polled once: the wait keeps
-// it only when its first read already saw the level.
-constexpr int64_t kNoStamp = INT64_MIN;
-
 enum class Poll { UntilLevel, WhileLevel };
 
 // The stamps of a polling phase: `latest` is that of the last poll that did
@@ -50,7 +58,8 @@ enum class Poll { UntilLevel, WhileLevel };
 struct PollStamps {
     int64_t beforeLatest;
     int64_t latest;
-    bool heldUp;
+    bool echoFits;  // two reads lay far enough apart to hide an echo between them
+    bool polled;    // the phase's first read did not end it
 };
 
 // Polls back to back, the pin first and the clock second, until the pin reads
@@ -60,64 +69,78 @@ bool poll(int pin, int level, Poll phase, int64_t deadlineUs, PollStamps& stamps
 {
     while ((digitalRead(pin) == level) == (phase == Poll::WhileLevel)) {
         const int64_t nowUs = monotonicNowUs();
-        stamps.heldUp |= nowUs - stamps.latest > kTrustedErrorUs;
+        // This read and the one before it lie between beforeLatest and now.
+        stamps.echoFits |= nowUs - stamps.beforeLatest >= kShortestEchoUs;
         stamps.beforeLatest = stamps.latest;
         stamps.latest = nowUs;
+        stamps.polled = true;
         if (nowUs > deadlineUs)
             return false;
     }
     return true;
 }
 
-EchoTiming timedOut(const PollStamps& stamps) { return {0, true, stamps.heldUp, false, 0, 0}; }
+// `echoSeenLast`: the last read saw the echo, which ended after it; after
+// the poll that timed out, beforeLatest is the stamp before that read.
+EchoTiming timedOut(const PollStamps& stamps, int64_t deadlineUs, bool echoSeenLast)
+{
+    const bool endedEarly = echoSeenLast && deadlineUs - stamps.beforeLatest > kLimitToleranceUs;
+    return {0, true, stamps.echoFits || endedEarly, false, 0, 0};
+}
 
-void fireTrigger()
+// Returns the stamp taken as the trigger falls: the module may start its
+// echo from then on.
+int64_t fireTrigger()
 {
     digitalWrite(kTriggerPin, HIGH);
     delayMicroseconds(kTriggerPulseUs);
     digitalWrite(kTriggerPin, LOW);
+    return monotonicNowUs();
 }
 
 } // namespace
 
-EchoTiming timeEcho(int pin, int level, int timeoutUs)
+EchoTiming timeEcho(int pin, int level, int timeoutUs, std::optional<int64_t> triggerFellUs)
 {
     // The limit counts from the start of the call, not from the edge; a poll
     // stamped exactly at the limit keeps polling.
     const int64_t startUs = monotonicNowUs();
     const int64_t deadlineUs = startUs + timeoutUs;
 
-    PollStamps wait{kNoStamp, startUs, false};
+    // What a hold-up could hide counts from the trigger's fall: one between
+    // the fall and the start stamp hides as much as one between two polls.
+    PollStamps wait{triggerFellUs.value_or(startUs), startUs, false, false};
     if (!poll(pin, level, Poll::UntilLevel, deadlineUs, wait))
-        return timedOut(wait);
+        return timedOut(wait, deadlineUs, false);
     const int64_t edgeUs = monotonicNowUs();
 
     // The pulse ends at the stamp of the last poll that still saw the level.
     // One gone before its first poll here measures 0, never less; its last
     // sighting was then the read that ended the wait.
-    PollStamps pulse{wait.latest, edgeUs, wait.heldUp};
+    const bool echoFitsBeforeEdge = edgeUs - wait.beforeLatest >= kShortestEchoUs;
+    PollStamps pulse{wait.latest, edgeUs, wait.echoFits || echoFitsBeforeEdge, true};
     if (!poll(pin, level, Poll::WhileLevel, deadlineUs, pulse))
-        return timedOut(pulse);
+        return timedOut(pulse, deadlineUs, true);
     // One stamp after the read that saw the pulse gone closes its fall.
     const int64_t fallUs = monotonicNowUs();
 
     // The rise came after the read before the edge's (whose stamp is
     // wait.beforeLatest), the fall after the last read that saw the level.
-    const bool highAtFirstRead = wait.beforeLatest == kNoStamp;
+    const bool highAtFirstRead = !wait.polled;
     const int64_t riseWindowUs = highAtFirstRead ? 0 : edgeUs - wait.beforeLatest;
-    return {static_cast<int>(pulse.latest - edgeUs), false, pulse.heldUp, highAtFirstRead, riseWindowUs,
+    return {static_cast<int>(pulse.latest - edgeUs), false, false, highAtFirstRead, riseWindowUs,
             fallUs - pulse.beforeLatest};
 }
 
 int pulseIn(int pin, int level, int timeoutUs)
 {
-    return timeEcho(pin, level, timeoutUs).widthUs;
+    return timeEcho(pin, level, timeoutUs, std::nullopt).widthUs;
 }
 
 bool isTrusted(const EchoTiming& timing)
 {
     if (timing.timedOut)
-        return !timing.heldUp;
+        return !timing.echoMayBeHidden;
     return !timing.highAtFirstRead && timing.riseWindowUs + timing.fallWindowUs <= kTrustedErrorUs;
 }
 
@@ -132,10 +155,10 @@ float echoWidthToCm(int widthUs)
 
 EchoTiming fireAndTimeEcho()
 {
-    fireTrigger();
+    const int64_t triggerFellUs = fireTrigger();
     // Timing starts at once: the module raises its echo only after sending
     // its burst, well after the trigger has fallen.
-    return timeEcho(kEchoPin, HIGH, kEchoTimeoutUs);
+    return timeEcho(kEchoPin, HIGH, kEchoTimeoutUs, triggerFellUs);
 }
 
 float trustedReading(const EchoTiming& firstAttempt)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 // Fires the trigger, times the echo and returns the distance in centimetres;
 // 0 when no echo came back in time, or when no attempt could be trusted.
@@ -17,7 +18,10 @@ int pulseIn(int pin, int level, int timeoutUs);
 struct EchoTiming {
     int widthUs;     // what pulseIn returns
     bool timedOut;   // more than the time-out passed first; the width is 0
-    bool heldUp;     // two polls lay further apart than a trusted reading allows
+    // Timed out, yet a hold-up left room for an echo of at least the shortest
+    // the module gives to end within the time-out unseen, or for the echo
+    // seen to end well before the limit.
+    bool echoMayBeHidden;
     bool highAtFirstRead; // the pulse was already there: its rise is unbounded
     // The rise lay within riseWindowUs before the edge stamp, the fall within
     // fallWindowUs before the stamp after it. Together, plus the clock's
@@ -26,7 +30,10 @@ struct EchoTiming {
     int64_t fallWindowUs;
 };
 
-EchoTiming timeEcho(int pin, int level, int timeoutUs);
+// pulseIn's timing. `triggerFellUs`, the stamp taken as the trigger fell,
+// starts the account of what a hold-up could hide; without it the account
+// starts with the call.
+EchoTiming timeEcho(int pin, int level, int timeoutUs, std::optional<int64_t> triggerFellUs);
 
 // Whether a timing can be printed as a reading: a pulse with tight windows on
 // both edges, or a time-out that no hold-up can explain.

@@ -47,6 +47,7 @@ void digitalWrite(int pin, int value) { (void)pin; (void)value; }
 int digitalRead(int pin) { (void)pin; return LOW; }
 void delay(unsigned int ms) { (void)ms; }
 void delayMicroseconds(unsigned int us) { (void)us; }
+int piHiPri(const int pri) { (void)pri; return 0; }
 STUB
 clang --target=arm-linux-gnueabihf --sysroot="$root" -fuse-ld=lld -shared -fPIC \
   -I"$root/usr/local/include" "$work/wiringPi.c" -o "$root/usr/local/lib/libwiringPi.so"

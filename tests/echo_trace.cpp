@@ -3,14 +3,20 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "clock.h"
 #include "gpio_pins.h"
 #include "ranging.h"
 
 namespace {
 
 constexpr int kTimeoutUs = 13200;
-// What the program trusts: a reading's windows together, or two polls apart.
+// What the program trusts: a reading's windows together.
 constexpr int kTrustedErrorUs = 29;
+// A trusted time-out hides no echo this long or longer that ended within the
+// time-out, and one seen while timing ended no earlier than this before the
+// limit.
+constexpr int kShortestEchoUs = 117;
+constexpr int kLimitToleranceUs = 29;
 constexpr int64_t kNs = 1;
 constexpr int64_t kUs = sim::kNsPerUs;
 constexpr int64_t kNeverNs = int64_t{1} << 50; // a stuck line, for any run
@@ -33,6 +39,9 @@ int64_t spread(unsigned byte, int64_t unit)
     return (unit * (8 + (byte & 7u)) << (byte >> 4)) / 8;
 }
 
+// 16 µs to 240 µs: around the tolerance at the limit and the shortest echo.
+int64_t nearLimitSpread(unsigned byte) { return spread((byte & 0x3Fu) | 0x40u, kUs); }
+
 int64_t readCostNs(unsigned byte) { return 100 + 25 * static_cast<int64_t>(byte); }
 
 enum class SpanKind { Glitch, Echo, Bounce, Stuck };
@@ -50,21 +59,33 @@ EchoTrace traceFromBytes(const uint8_t* data, size_t size)
     const unsigned shape = bytes.next();
     const unsigned spans = shape & 7u;
     const unsigned stalls = (shape >> 3) & 3u;
+    // Where a hold-up decides whether a time-out is trusted: across the fall
+    // of an echo that ends near the limit. The first span is then such an
+    // echo, and the first stall begins shortly before its fall.
+    const bool nearLimit = ((shape >> 5) & 3u) == 3u;
 
     // The line may already be HIGH when the call starts.
     int64_t cursorNs = -spread(bytes.next(), kUs);
     for (unsigned i = 0; i < spans; ++i) {
-        const auto kind = static_cast<SpanKind>(bytes.next() % 4);
+        const bool echoNearLimit = i == 0 && nearLimit;
+        const auto kind = echoNearLimit ? SpanKind::Echo : static_cast<SpanKind>(bytes.next() % 4);
         const int64_t unit = kind == SpanKind::Glitch ? kNs : kind == SpanKind::Bounce ? 10 * kNs : kUs;
         const int64_t riseNs = cursorNs + spread(bytes.next(), kind == SpanKind::Glitch ? 100 * kNs : unit);
         if (kind == SpanKind::Stuck) {
             trace.high.push_back({riseNs, kNeverNs});
             break;
         }
-        cursorNs = riseNs + spread(bytes.next(), unit);
+        cursorNs = echoNearLimit ? std::max(riseNs, kTimeoutUs * kUs - nearLimitSpread(bytes.next()))
+                                 : riseNs + spread(bytes.next(), unit);
         trace.high.push_back({riseNs, cursorNs});
     }
+    const bool stallNearLimit = nearLimit && !trace.high.empty();
     for (unsigned i = 0; i < stalls; ++i) {
+        if (i == 0 && stallNearLimit) {
+            const int64_t atNs = trace.high.front().fallNs - spread(bytes.next(), 100 * kNs);
+            trace.stalls.push_back({atNs, nearLimitSpread(bytes.next())});
+            continue;
+        }
         const int64_t atNs = spread(bytes.next(), kUs);
         trace.stalls.push_back({atNs, spread(bytes.next(), kUs)});
     }
@@ -76,20 +97,27 @@ namespace {
 using PollEvent = sim::Board::PollEvent;
 using Span = EchoTrace::Span;
 
-// Follows the timing routine's reads as they happen. After the start stamp
-// come a pin read and its stamp, poll after poll; the stamp after the first
-// HIGH read marks the edge, and the one after the read that finds the pulse
-// gone closes its fall: neither is a poll's. Keeps the first rule broken.
+// Follows the timing routine's reads as they happen. First comes the stamp
+// that stands in for the trigger's fall, taken before the call. After the
+// start stamp come a pin read and its stamp, poll after poll; the stamp after
+// the first HIGH read marks the edge, and the one after the read that finds
+// the pulse gone closes its fall: neither is a poll's. Keeps the first rule
+// broken.
 class PollRules {
 public:
     // `high`: when the line is HIGH, on the board's clock.
-    explicit PollRules(std::vector<Span> high) : high_(std::move(high)) {}
+    explicit PollRules(std::vector<Span> high) : high_(std::move(high)), seen_(high_.size(), false) {}
 
     void operator()(const PollEvent& event)
     {
         if (!broken_.empty())
             return;
         const bool read = event.kind == PollEvent::Kind::PinRead;
+        if (!fellSeen_) {
+            fellSeen_ = true;
+            fellAtNs_ = event.atNs;
+            return;
+        }
         if (!started_) {
             if (read)
                 broken_ = "the call did not start by reading the clock";
@@ -108,11 +136,8 @@ public:
             edgeSeen_ = true;
         else if (edgeSeen_ && !lastReadHigh_)
             answered_ = true;
-        else {
-            if (event.value - lastStampUs_ > longestPollGapUs_)
-                longestPollGapUs_ = event.value - lastStampUs_;
+        else
             answered_ = timedOut_ = event.value > startUs_ + kTimeoutUs;
-        }
         if (!read)
             lastStampUs_ = event.value;
         lastWasRead_ = read;
@@ -133,9 +158,7 @@ public:
         if (timedOut_) {
             if (widthUs != 0)
                 return "timed out with a width of " + std::to_string(widthUs) + " us";
-            if (isTrusted(timing) && longestPollGapUs_ > kTrustedErrorUs)
-                return "trusted a time-out with polls " + std::to_string(longestPollGapUs_) + " us apart";
-            return "";
+            return isTrusted(timing) ? trustedTimeoutVerdict() : "";
         }
         if (widthUs > lastStampUs_ - startUs_)
             return "width " + std::to_string(widthUs) + " us, longer than the call";
@@ -162,8 +185,31 @@ public:
     bool highAtStart() const { return highAtStart_; }
 
 private:
+    // No echo of at least the shortest length that rose after the trigger's
+    // fall and fell within the time-out (its fall stamped no later than the
+    // limit) went unseen; and an echo seen at the last read did not end well
+    // before the limit.
+    std::string trustedTimeoutVerdict() const
+    {
+        const int64_t limitUs = startUs_ + kTimeoutUs;
+        for (size_t i = 0; i < high_.size(); ++i) {
+            const Span& span = high_[i];
+            if (!seen_[i] && span.riseNs >= fellAtNs_ && span.fallNs - span.riseNs >= kShortestEchoUs * kUs &&
+                span.fallNs < (limitUs + 1) * kUs)
+                return "trusted a time-out that hid an echo of " + std::to_string(span.fallNs - span.riseNs) +
+                       " ns, " + std::to_string(span.fallNs - limitUs * kUs) + " ns from the limit";
+        }
+        const int64_t lastFallNs = spanAt(lastHighNs_).fallNs;
+        if (edgeSeen_ && lastFallNs <= (limitUs - kLimitToleranceUs) * kUs)
+            return "trusted a time-out though the echo seen last ended " +
+                   std::to_string(limitUs * kUs - lastFallNs) + " ns before the limit";
+        return "";
+    }
+
     void onRead(bool high, int64_t atNs)
     {
+        for (size_t i = 0; i < high_.size(); ++i)
+            seen_[i] = seen_[i] || (high_[i].riseNs <= atNs && atNs < high_[i].fallNs);
         lastReadHigh_ = high;
         if (reads_++ == 0)
             highAtStart_ = high;
@@ -184,10 +230,12 @@ private:
     }
 
     std::vector<Span> high_;
+    std::vector<bool> seen_; // by a read, span by span
+    bool fellSeen_ = false;
+    int64_t fellAtNs_ = 0;
     bool started_ = false;
     int64_t startUs_ = 0;
     int64_t lastStampUs_ = 0;
-    int64_t longestPollGapUs_ = 0;
     bool lastWasRead_ = false;
     bool lastReadHigh_ = false;
     bool edgeSeen_ = false;
@@ -220,8 +268,10 @@ PulseInCheck checkPulseIn(const EchoTrace& trace)
     PollRules rules(std::move(high));
     board.watchPolls([&rules](const PollEvent& event) { rules(event); });
 
-    const EchoTiming timing = timeEcho(kEchoPin, HIGH, kTimeoutUs);
+    // A stamp before the call stands in for the trigger's fall; a stall may
+    // come between them.
+    const EchoTiming timing = timeEcho(kEchoPin, HIGH, kTimeoutUs, monotonicNowUs());
     board.watchPolls(nullptr);
     return {rules.verdict(timing), rules.ending(), rules.highAtStart(), timing.widthUs,
-            isTrusted(timing) && !timing.timedOut};
+            isTrusted(timing) && !timing.timedOut, isTrusted(timing) && timing.timedOut};
 }

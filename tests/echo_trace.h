@@ -34,8 +34,10 @@ struct PulseInCheck {
     bool highAtStart; // its first read found the line already HIGH
     int widthUs;
     bool trustedWidth; // a pulse timed, and trusted
+    bool trustedTimeout;
 };
 
 // Times the trace's echo on a fresh board and checks the rules, among them
-// that a trusted reading lies within its own bound of the echo's true width.
+// that a trusted reading lies within its own bound of the echo's true width,
+// and that a trusted time-out hid no echo that ended in time.
 PulseInCheck checkPulseIn(const EchoTrace& trace);

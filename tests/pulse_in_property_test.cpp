@@ -27,6 +27,8 @@ TEST_P(PulseInWithSeed, KeepsItsRulesForEveryTrace)
     int highAtStart = 0;
     int widths = 0;
     int trustedWidths = 0;
+    int timeouts = 0;
+    int trustedTimeouts = 0;
     for (int i = 0; i < kCasesPerSeed; ++i) {
         std::vector<uint8_t> bytes(length(random));
         for (uint8_t& b : bytes)
@@ -37,6 +39,8 @@ TEST_P(PulseInWithSeed, KeepsItsRulesForEveryTrace)
         highAtStart += check.highAtStart;
         widths += check.widthUs > 0;
         trustedWidths += check.trustedWidth;
+        timeouts += check.ending != PulseInCheck::Ending::PulseEnded;
+        trustedTimeouts += check.trustedTimeout;
     }
 
     // The traces must reach every way a call can end, or the rules above
@@ -47,9 +51,12 @@ TEST_P(PulseInWithSeed, KeepsItsRulesForEveryTrace)
     EXPECT_GE(highAtStart, kCasesPerSeed / kRareShare);
     EXPECT_GE(widths, kCasesPerSeed / kRareShare);
     EXPECT_GE(trustedWidths, kCasesPerSeed / kRareShare);
-    std::printf("endings: pulse %d, waiting %d, timing %d; high at start %d; widths %d, trusted %d\n",
+    EXPECT_GE(trustedTimeouts, kCasesPerSeed / kRareShare);
+    EXPECT_GE(timeouts - trustedTimeouts, kCasesPerSeed / kRareShare);
+    std::printf("endings: pulse %d, waiting %d, timing %d; high at start %d; widths %d, trusted %d; "
+                "time-outs trusted %d\n",
                 endings[Ending::PulseEnded], endings[Ending::TimedOutWaiting], endings[Ending::TimedOutTiming],
-                highAtStart, widths, trustedWidths);
+                highAtStart, widths, trustedWidths, trustedTimeouts);
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, PulseInWithSeed, ::testing::Values(1, 2, 3, 4));

@@ -79,7 +79,7 @@ TEST_P(PulseIn, ReturnsTheWidthAtTheRightPollAndKnowsItsWindows)
     if (c.stall)
         board.stallAt(startNs + c.stall->atNs, c.stall->forNs);
 
-    const EchoTiming t = timeEcho(kEchoPin, HIGH, kTimeoutUs);
+    const EchoTiming t = timeEcho(kEchoPin, HIGH, kTimeoutUs, std::nullopt);
     EXPECT_EQ(t.widthUs, c.widthUs);
 
     std::string lastStamp;

@@ -40,7 +40,7 @@ INSTANTIATE_TEST_SUITE_P(Widths, EchoWidthToCm, ::testing::ValuesIn(kConversions
                          [](const auto& info) { return "Width" + std::to_string(info.param.widthUs); });
 
 struct HoldUp {
-    int64_t atUs; // from the first trigger
+    double atUs; // from the first trigger
     int64_t forUs;
 };
 
@@ -67,6 +67,16 @@ const Reading kReadings[] = {
      {{20, 2000}}, "17.00", 2},
     {"ThreeUntrustedAttemptsReadZero", std::vector<sim::Echo>(3, sim::Echo::measuredAs(1000)),
      {{500, 1000}, {62000, 1000}, {123500, 1000}}, "0.00", 3},
+    // A wait held up for less than the shortest echo (117 µs) cannot hide
+    // one; a longer hold-up can, even one between the trigger's fall and the
+    // first stamp, or one near the limit while the echo is high.
+    {"NoEchoThroughAHoldUpShorterThanTheShortestEchoIsTrusted", {sim::Echo::none()}, {{100, 100}}, "0.00", 1},
+    {"NoEchoThroughAHoldUpLongerThanTheShortestEchoIsRetried", {sim::Echo::none(), sim::Echo::none()},
+     {{100, 200}}, "0.00", 2},
+    {"EchoHiddenBeforeTheFirstStampIsRetriedThenTrusted", {sim::Echo::measuredAs(1000), sim::Echo::measuredAs(1000)},
+     {{10.5, 2000}}, "17.00", 2},
+    {"NothingInRangeHeldUpNearTheLimitIsRetried", {sim::Echo::outOfRange(), sim::Echo::outOfRange()},
+     {{13170, 100}}, "0.00", 2},
 };
 
 class GetSonar : public OnBoard, public ::testing::WithParamInterface<Reading> {};
@@ -80,7 +90,7 @@ TEST_P(GetSonar, ReadsTheModulesEchoRetryingWhatItCannotTrust)
     wiringPiSetup();
     configurePins();
     for (const HoldUp& holdUp : c.holdUps)
-        board.stallAt(board.nowNs() + holdUp.atUs * sim::kNsPerUs, holdUp.forUs * sim::kNsPerUs);
+        board.stallAt(board.nowNs() + static_cast<int64_t>(holdUp.atUs * sim::kNsPerUs), holdUp.forUs * sim::kNsPerUs);
 
     EXPECT_EQ(printed(getSonar()), c.printed);
 
@@ -98,7 +108,7 @@ TEST_P(GetSonar, ReadsTheModulesEchoRetryingWhatItCannotTrust)
 INSTANTIATE_TEST_SUITE_P(Echoes, GetSonar, ::testing::ValuesIn(kReadings),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(OnBoard, GetSonarFiresATenMicrosecondTriggerThenTimesTheEchoAtOnce)
+TEST_F(OnBoard, GetSonarFiresATenMicrosecondTriggerStampsItsFallThenTimesTheEchoAtOnce)
 {
     wiringPiSetup();
     configurePins();
@@ -107,9 +117,10 @@ TEST_F(OnBoard, GetSonarFiresATenMicrosecondTriggerThenTimesTheEchoAtOnce)
 
     getSonar();
 
-    const std::vector<std::string> calls(board.calls().begin() + configured, board.calls().begin() + configured + 5);
+    const std::vector<std::string> calls(board.calls().begin() + configured, board.calls().begin() + configured + 6);
     const std::vector<std::string> expected = {
-        "digitalWrite(4, 1)", "delayMicroseconds(10)", "digitalWrite(4, 0)", stamp(s + 10), "digitalRead(5) -> 0",
+        "digitalWrite(4, 1)", "delayMicroseconds(10)", "digitalWrite(4, 0)", stamp(s + 10), stamp(s + 10),
+        "digitalRead(5) -> 0",
     };
     EXPECT_EQ(calls, expected);
 }

@@ -23,6 +23,7 @@ void digitalWrite(int pin, int value);
 int digitalRead(int pin);
 void delay(unsigned int howLongMs);
 void delayMicroseconds(unsigned int howLongUs);
+int piHiPri(const int pri);
 
 #ifdef __cplusplus
 }
