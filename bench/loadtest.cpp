@@ -1,12 +1,19 @@
 // ranging-loadtest: readings taken by the real timing code, on the real
 // monotonic clock, while every core is kept busy. A second thread plays the
-// module: it raises and lowers an echo line in memory, stamping the clock
-// around each write, so that every reading can be compared with the echo's
-// true width. Each reading's first attempt is counted as it comes
-// ("unchecked": no bound, no retry) and the reading it leads to as the
-// program prints it ("checked").
+// module at a real-time priority above the program's, as hardware is not
+// slowed by load: it raises and lowers an echo line in memory, stamping the
+// clock around each write, so that every reading can be compared with the
+// echo's true width. In turn it measures:
+//   - at normal priority, each reading's first attempt as it comes
+//     ("unchecked": no bound, no retry) and the reading it leads to as the
+//     program prints it ("checked at normal priority");
+//   - with the program's own priority request and memory lock, the readings
+//     as the program prints them ("checked");
+//   - the module's triggers for readings with no echo at all, with that
+//     priority, under the load and with the machine otherwise idle.
 //
 //   ranging-loadtest [READINGS]     (default 10000)
+#include <pthread.h>
 #include <sched.h>
 
 #include <algorithm>
@@ -16,47 +23,43 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
 #include <random>
 #include <thread>
-#include <functional>
 #include <vector>
 
 #include <wiringPi.h>
 
+#include "driven_echo.h"
 #include "gpio_pins.h"
 #include "ranging.h"
+#include "realtime.h"
 
 namespace {
 
 constexpr int kDefaultReadings = 10000;
 constexpr int64_t kEchoTimeoutUs = 13200;
 // Widths across the whole range the program reports, each echo rising a
-// little after the trigger falls, as a module's does.
+// little after the trigger falls, as a module's does after its burst.
 constexpr int kShortestEchoUs = 100;
 constexpr int kLongestEchoUs = 12500;
 constexpr int64_t kEchoDelayNs = 200000;
+// The module sleeps this long between looks at the trigger: waking some tens
+// of microseconds late only delays the echo, as a real module's burst does.
+// A real-time thread that never slept would be throttled by the kernel, and
+// every real-time thread on its processor, the timing one too, with it; it
+// sleeps through most of each echo too.
+constexpr int64_t kModuleNapNs = 50000;
 // A write whose two stamps lie further apart than this cannot be placed, and
 // the reading it belongs to is left out of the count.
 constexpr int64_t kPlacedWithinNs = 2000;
 // Stands in for the program's 1000 ms between readings: the reading thread
 // sleeps, and so wakes with the scheduler's favour, as the program does.
 constexpr unsigned kBetweenReadingsMs = 10;
+constexpr int kAttemptsPerReading = 3;
 constexpr double kCmPerUs = 0.017;
 constexpr double kWrongCm = 0.5;
 constexpr uint64_t kSeed = 20261208;
-
-int64_t nowNs()
-{
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-void spinUntil(int64_t ns)
-{
-    while (nowNs() < ns) {
-    }
-}
 
 // What the module did for one trigger.
 struct EchoRecord {
@@ -71,32 +74,35 @@ std::atomic<int> gTriggerLine{LOW};
 std::atomic<int64_t> gTriggerFellNs{0};
 std::atomic<int> gTriggers{0};
 std::atomic<int> gServed{0}; // the last trigger whose echo is over and recorded
-std::atomic<bool> gStop{false};
+std::atomic<bool> gEchoing{true}; // false: the module sees nothing in range
+std::atomic<bool> gStop{false};     // the module's
+std::atomic<bool> gStopLoad{false};
 std::vector<EchoRecord> gEchoes; // by trigger, from 1; written before gServed moves past it
 
-// The module: for each trigger, an echo of the next width.
-void driveEchoes(const std::vector<int>& widthsUs)
+// One echo, on the line in memory.
+EchoRecord driveEcho(int64_t fellNs, int widthUs)
+{
+    const sim::DrivenEcho driven = sim::driveEcho(fellNs, kEchoDelayNs, widthUs * int64_t{1000}, [](bool high) {
+        gEchoLine.store(high ? HIGH : LOW, std::memory_order_release);
+    });
+    return {driven.trueNs, driven.placedWithinNs <= kPlacedWithinNs, driven.endedAfterNs <= kEchoTimeoutUs * 1000};
+}
+
+// The module: for each trigger, an echo of the next width, or none.
+void playModule(const std::vector<int>& widthsUs)
 {
     while (!gStop.load(std::memory_order_relaxed)) {
+        sim::sleepUntilNs(sim::realNowNs() + kModuleNapNs);
         // A trigger that came while the last echo was still high is skipped,
         // and its reading left out.
         const int trigger = gTriggers.load(std::memory_order_acquire);
         if (trigger == gServed.load(std::memory_order_relaxed) || trigger >= static_cast<int>(gEchoes.size()))
             continue;
         const int64_t fellNs = gTriggerFellNs.load(std::memory_order_relaxed);
-        spinUntil(fellNs + kEchoDelayNs);
-        const int64_t beforeRise = nowNs();
-        gEchoLine.store(HIGH, std::memory_order_release);
-        const int64_t afterRise = nowNs();
-        spinUntil(beforeRise + widthsUs[static_cast<size_t>(trigger)] * 1000);
-        const int64_t beforeFall = nowNs();
-        gEchoLine.store(LOW, std::memory_order_release);
-        const int64_t afterFall = nowNs();
-
-        EchoRecord& echo = gEchoes[static_cast<size_t>(trigger)];
-        echo.trueNs = (beforeFall + afterFall) / 2 - (beforeRise + afterRise) / 2;
-        echo.placed = afterRise - beforeRise <= kPlacedWithinNs && afterFall - beforeFall <= kPlacedWithinNs;
-        echo.endedInTime = afterFall - fellNs <= kEchoTimeoutUs * 1000;
+        if (gEchoing.load(std::memory_order_relaxed))
+            gEchoes[static_cast<size_t>(trigger)] = driveEcho(fellNs, widthsUs[static_cast<size_t>(trigger)]);
+        else
+            gEchoes[static_cast<size_t>(trigger)] = {0, true, false};
         gServed.store(trigger, std::memory_order_release);
     }
 }
@@ -105,7 +111,7 @@ void driveEchoes(const std::vector<int>& widthsUs)
 void keepBusy()
 {
     volatile uint64_t spins = 0;
-    while (!gStop.load(std::memory_order_relaxed))
+    while (!gStopLoad.load(std::memory_order_relaxed))
         spins = spins + 1;
 }
 
@@ -139,6 +145,71 @@ struct Tally {
     }
 };
 
+// The triggers of one reading, once the module has finished with them.
+struct Triggers {
+    int first;
+    int last;
+    bool placed() const
+    {
+        for (int trigger = first; trigger <= last; ++trigger) {
+            if (!gEchoes[static_cast<size_t>(trigger)].placed)
+                return false;
+        }
+        return true;
+    }
+    const EchoRecord& firstEcho() const { return gEchoes[static_cast<size_t>(first)]; }
+    const EchoRecord& lastEcho() const { return gEchoes[static_cast<size_t>(last)]; }
+};
+
+// Takes one reading as the program does, after its pause; `read` fires the
+// module and returns what is printed.
+Triggers takeReading(const std::function<void()>& read)
+{
+    delay(kBetweenReadingsMs);
+    const int first = gTriggers.load() + 1;
+    read();
+    const int last = gTriggers.load();
+    while (gServed.load(std::memory_order_acquire) < last)
+        sched_yield();
+    return {first, last};
+}
+
+// Readings with no echo: how many triggers they fire.
+int triggersWithNoEcho(int readings)
+{
+    gEchoing = false;
+    int triggers = 0;
+    for (int i = 0; i < readings; ++i) {
+        const Triggers fired = takeReading([] { getSonar(); });
+        triggers += fired.last - fired.first + 1;
+    }
+    gEchoing = true;
+    return triggers;
+}
+
+std::vector<std::thread> startLoad()
+{
+    std::vector<std::thread> load;
+    for (unsigned i = 0; i < std::thread::hardware_concurrency(); ++i)
+        load.emplace_back(keepBusy);
+    return load;
+}
+
+void stopLoad(std::vector<std::thread>& load)
+{
+    gStopLoad = true;
+    for (std::thread& thread : load)
+        thread.join();
+}
+
+// The module is hardware: no load slows it. One above the program's.
+bool raiseModulePriority(std::thread& module)
+{
+    sched_param param{};
+    param.sched_priority = kTimingPriority + 1;
+    return pthread_setschedparam(module.native_handle(), SCHED_FIFO, &param) == 0;
+}
+
 } // namespace
 
 // The GPIO library, over the lines in memory.
@@ -151,7 +222,7 @@ void digitalWrite(int pin, int value)
     if (pin != kTriggerPin)
         return;
     if (value == LOW && gTriggerLine.load() == HIGH) {
-        gTriggerFellNs.store(nowNs(), std::memory_order_relaxed);
+        gTriggerFellNs.store(sim::realNowNs(), std::memory_order_relaxed);
         gTriggers.fetch_add(1, std::memory_order_release);
     }
     gTriggerLine.store(value);
@@ -161,7 +232,14 @@ void delay(unsigned int ms)
     const timespec wait{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000};
     nanosleep(&wait, nullptr);
 }
-void delayMicroseconds(unsigned int us) { spinUntil(nowNs() + us * 1000); }
+void delayMicroseconds(unsigned int us) { sim::spinUntilNs(sim::realNowNs() + us * 1000); }
+// As the library does it: round-robin real-time scheduling for the caller.
+int piHiPri(const int pri)
+{
+    sched_param param{};
+    param.sched_priority = pri;
+    return sched_setscheduler(0, SCHED_RR, &param);
+}
 
 int main(int argc, char** argv)
 {
@@ -170,53 +248,63 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: ranging-loadtest [READINGS]  (a whole number, 1 or more)\n");
         return 2;
     }
+    // Two runs of echoes and two of none, each reading at most three triggers.
+    const size_t triggers = kAttemptsPerReading * 4 * static_cast<size_t>(readings) + 1;
     std::mt19937_64 random(kSeed);
     std::uniform_int_distribution<int> widthUs(kShortestEchoUs, kLongestEchoUs);
-    // At most three attempts a reading, each one trigger.
-    const size_t triggers = 3 * static_cast<size_t>(readings) + 1;
     std::vector<int> widthsUs(triggers);
     for (int& width : widthsUs)
         width = widthUs(random);
     gEchoes.resize(triggers);
 
-    const unsigned busy = std::thread::hardware_concurrency();
     std::printf("%d readings of echoes from %d to %d us, with %u CPU-bound threads keeping every core busy\n",
-                readings, kShortestEchoUs, kLongestEchoUs, busy);
+                readings, kShortestEchoUs, kLongestEchoUs, std::thread::hardware_concurrency());
     std::fflush(stdout);
-    std::thread module(driveEchoes, std::cref(widthsUs));
-    std::vector<std::thread> load;
-    for (unsigned i = 0; i < busy; ++i)
-        load.emplace_back(keepBusy);
+    std::thread module(playModule, std::cref(widthsUs));
+    if (!raiseModulePriority(module))
+        std::fprintf(stderr, "ranging-loadtest: no real-time priority for the module; run as root\n");
+    std::vector<std::thread> load = startLoad();
 
     Tally unchecked;
+    Tally checkedAtNormal;
     Tally checked;
     int leftOut = 0;
     for (int i = 0; i < readings; ++i) {
-        delay(kBetweenReadingsMs);
-        const int first = gTriggers.load() + 1;
-        const EchoTiming firstAttempt = fireAndTimeEcho();
-        const float checkedCm = trustedReading(firstAttempt);
-        const int last = gTriggers.load();
-        // The module finishes its last echo before its record is read.
-        while (gServed.load(std::memory_order_acquire) < last)
-            sched_yield();
-
-        bool placed = true;
-        for (int trigger = first; trigger <= last; ++trigger)
-            placed = placed && gEchoes[static_cast<size_t>(trigger)].placed;
-        if (!placed) {
+        EchoTiming firstAttempt{};
+        float printedCm = 0;
+        const Triggers fired = takeReading([&] {
+            firstAttempt = fireAndTimeEcho();
+            printedCm = trustedReading(firstAttempt);
+        });
+        if (!fired.placed()) {
             ++leftOut;
             continue;
         }
-        unchecked.count(echoWidthToCm(firstAttempt.widthUs), gEchoes[static_cast<size_t>(first)]);
-        checked.count(checkedCm, gEchoes[static_cast<size_t>(last)]);
+        unchecked.count(echoWidthToCm(firstAttempt.widthUs), fired.firstEcho());
+        checkedAtNormal.count(printedCm, fired.lastEcho());
     }
+
+    // From here on, as the program runs.
+    if (!keepTimingUndisturbed())
+        std::fprintf(stderr, "ranging-loadtest: no real-time priority for the readings; run as root\n");
+    for (int i = 0; i < readings; ++i) {
+        float printedCm = 0;
+        const Triggers fired = takeReading([&] { printedCm = getSonar(); });
+        if (!fired.placed()) {
+            ++leftOut;
+            continue;
+        }
+        checked.count(printedCm, fired.lastEcho());
+    }
+    const int triggersBusy = triggersWithNoEcho(readings);
+    stopLoad(load);
+    const int triggersIdle = triggersWithNoEcho(readings);
 
     gStop = true;
     module.join();
-    for (std::thread& thread : load)
-        thread.join();
     std::printf("left out: %d readings whose echo could not be placed within 2 us\n", leftOut);
+    checkedAtNormal.print("checked at normal priority");
+    std::printf("no echo: %d readings, %d triggers idle, %d triggers busy\n", readings, triggersIdle, triggersBusy);
     unchecked.print("unchecked");
     checked.print("checked");
     return 0;

@@ -23,6 +23,24 @@ constexpr int64_t kEchoDelayNs = 21 * kNsPerUs;
 
 } // namespace
 
+std::optional<int64_t> echoHighNs(const Echo& echo, int64_t pollNs)
+{
+    switch (echo.kind) {
+    case Echo::Kind::HighFor:
+        return echo.highNs;
+    case Echo::Kind::MeasuredAs:
+        // Polling stamps the last poll that still sees the echo, so an echo
+        // one poll longer than W measures exactly W, whatever the phase of
+        // the polls; exact in microseconds while a poll costs 1 µs.
+        return echo.measuredUs * kNsPerUs + pollNs;
+    case Echo::Kind::None:
+        return std::nullopt;
+    case Echo::Kind::OutOfRange:
+        return kModuleTimeoutNs;
+    }
+    return std::nullopt;
+}
+
 void Module::script(std::vector<Echo> echoes)
 {
     script_ = std::move(echoes);
@@ -45,28 +63,14 @@ void Module::onTrigger(int from, int to, int64_t nowNs, int64_t pollNs)
                                     [nowNs](const HighSpan& span) { return span.fallNs <= nowNs; }),
                      echoSpans_.end());
 
-    const Echo echo = nextEcho(nowNs);
-    const int64_t riseNs = nowNs + kEchoDelayNs;
-    int64_t highNs = 0;
-    switch (echo.kind) {
-    case Echo::Kind::HighFor:
-        highNs = echo.highNs;
-        break;
-    case Echo::Kind::MeasuredAs:
-        // Polling stamps the last poll that still sees the echo, so an echo
-        // one poll longer than W measures exactly W, whatever the phase of
-        // the polls; exact in microseconds while a poll costs 1 µs.
-        highNs = echo.measuredUs * kNsPerUs + pollNs;
-        break;
-    case Echo::Kind::None:
+    const std::optional<int64_t> highNs = echoHighNs(nextEcho(nowNs), pollNs);
+    if (!highNs) {
         busyUntilNs_ = nowNs;
         return;
-    case Echo::Kind::OutOfRange:
-        highNs = kModuleTimeoutNs;
-        break;
     }
-    echoSpans_.push_back({riseNs, riseNs + highNs});
-    busyUntilNs_ = riseNs + highNs;
+    const int64_t riseNs = nowNs + kEchoDelayNs;
+    echoSpans_.push_back({riseNs, riseNs + *highNs});
+    busyUntilNs_ = riseNs + *highNs;
 }
 
 Echo Module::nextEcho(int64_t nowNs)

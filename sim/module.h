@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace sim {
@@ -29,6 +30,12 @@ struct Echo {
     static Echo none() { return {Kind::None, 0, 0}; }
     static Echo outOfRange() { return {Kind::OutOfRange, 0, 0}; }
 };
+
+// How long the module holds its echo HIGH for `echo`, none for an echo that
+// never rises. `pollNs` is what one poll of the echo costs, by which a
+// MeasuredAs echo is sized; where polls cost nothing to speak of, a
+// MeasuredAs echo is exactly its width.
+std::optional<int64_t> echoHighNs(const Echo& echo, int64_t pollNs);
 
 class Module {
 public:

@@ -1,0 +1,28 @@
+// An echo driven on the real clock, as a module drives it, by a process or
+// thread that plays the module for a program timing it on another processor:
+// the rise some time after the trigger fell, the fall when the echo has
+// lasted its length, and stamps around each write that say how exactly it
+// was placed.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+namespace sim {
+
+int64_t realNowNs(); // the monotonic clock
+void sleepUntilNs(int64_t ns);
+void spinUntilNs(int64_t ns);
+
+struct DrivenEcho {
+    int64_t trueNs;         // from the middle of the rise's stamps to the middle of the fall's
+    int64_t endedAfterNs;   // from the trigger's fall to the stamp after the echo's
+    int64_t placedWithinNs; // the wider of the rise's and the fall's two stamps
+};
+
+// Raises the echo `delayNs` after the trigger fell at `fellNs` (or at once,
+// when that has passed), holds it `highNs`, and lowers it. `setLine` writes
+// the echo line's level.
+DrivenEcho driveEcho(int64_t fellNs, int64_t delayNs, int64_t highNs, const std::function<void(bool)>& setLine);
+
+} // namespace sim
