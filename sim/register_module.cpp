@@ -1,0 +1,333 @@
+// register-module: the ultrasonic module, played on a board's GPIO registers
+// in a file that the real GPIO library maps into another process, the
+// program's. It creates the register file, starts the program, reads its
+// set-up back from the registers, answers each trigger with the reading's
+// echo, and once the program has printed a line for every reading ends it
+// with SIGTERM, as a person would. Then it reports what it drove against
+// what was printed, and exits 0 when every line is right.
+//
+//   register-module BOARD REGISTER-FILE ECHOES -- COMMAND [ARG...]
+//
+// BOARD is pi3, pi4 or pi5; ECHOES lists one reading each, as ranging-sim's
+// SIM_ECHOES does (a width in µs, "none" or "stuck").
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "driven_echo.h"
+#include "echo_script.h"
+#include "realtime.h"
+#include "registers.h"
+
+namespace {
+
+// The library's numbers for the program's pins 4, 5 and 0.
+constexpr int kTriggerBcm = 23;
+constexpr int kEchoBcm = 24;
+constexpr int kSpareBcm = 17;
+
+// A module sends its burst before it raises the echo.
+constexpr int64_t kEchoDelayNs = 200000;
+// The module sleeps this long between looks at the trigger: waking some tens
+// of microseconds late only delays the echo, as a burst does. A real-time
+// process that never slept would be throttled by the kernel, and every
+// real-time process on its processor, the program's timing too, with it.
+constexpr int64_t kNapNs = 50000;
+// An echo whose rise or fall could not be placed this closely is left out.
+constexpr int64_t kPlacedWithinNs = 2000;
+// Echoes that end this soon after the trigger fell are surely within the
+// program's time-out (13,200 µs from its start, just after the fall, less a
+// look's lateness in seeing the fall); those that end this late surely not.
+constexpr int64_t kSurelyInTimeNs = 13000000;
+constexpr int64_t kSurelyPastNs = 13700000;
+// A trusted reading's windows add up to at most 29 µs, and the clock's step
+// adds one; the printout rounds to the half hundredth.
+constexpr double kErrorBoundUs = 30;
+constexpr double kCmPerUs = 0.017;
+constexpr double kPrintedHalfStepCm = 0.005;
+// How long the program may take to set up, and to print each reading.
+constexpr int64_t kSetUpLimitNs = 10LL * 1000000000;
+constexpr int64_t kReadingLimitNs = 5LL * 1000000000;
+
+constexpr char kBanner[] = "Program is starting ... ";
+constexpr char kReadingFormat[] = "The distance is : %lf cm%n";
+
+// What the module did for one trigger: no echo, or the echo it drove.
+using Trigger = std::optional<sim::DrivenEcho>;
+
+Trigger answer(sim::Registers& registers, int64_t fellNs, const sim::Echo& echo)
+{
+    const std::optional<int64_t> highNs = sim::echoHighNs(echo, 0);
+    if (!highNs)
+        return std::nullopt;
+    return sim::driveEcho(fellNs, kEchoDelayNs, *highNs, [&](bool high) { registers.driveInput(kEchoBcm, high); });
+}
+
+// The program, started with its standard output and error in pipes.
+struct Program {
+    pid_t pid = -1;
+    int out = -1;
+    int err = -1;
+    std::string outText;
+    std::string errText;
+    bool exited = false;
+    int status = 0;
+
+    void start(char** command)
+    {
+        int outPipe[2];
+        int errPipe[2];
+        if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
+            std::exit(2);
+        pid = fork();
+        if (pid == 0) {
+            dup2(outPipe[1], STDOUT_FILENO);
+            dup2(errPipe[1], STDERR_FILENO);
+            execvp(command[0], command);
+            std::perror(command[0]);
+            _exit(127);
+        }
+        close(outPipe[1]);
+        close(errPipe[1]);
+        out = outPipe[0];
+        err = errPipe[0];
+        fcntl(out, F_SETFL, O_NONBLOCK);
+        fcntl(err, F_SETFL, O_NONBLOCK);
+    }
+
+    // Takes what it has written so far, and whether it has ended.
+    void look()
+    {
+        drain(out, outText);
+        drain(err, errText);
+        if (!exited && waitpid(pid, &status, WNOHANG) == pid)
+            exited = true;
+    }
+
+    // Lines printed after the banner, whole ones only.
+    size_t readings() const
+    {
+        size_t lines = 0;
+        for (const char c : outText)
+            lines += c == '\n';
+        return lines > 0 ? lines - 1 : 0;
+    }
+
+    void end()
+    {
+        if (!exited) {
+            kill(pid, SIGTERM);
+            waitpid(pid, &status, 0);
+            exited = true;
+        }
+        fcntl(out, F_SETFL, 0);
+        fcntl(err, F_SETFL, 0);
+        drain(out, outText);
+        drain(err, errText);
+    }
+
+    static void drain(int fd, std::string& text)
+    {
+        char chunk[4096];
+        for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;)
+            text.append(chunk, static_cast<size_t>(n));
+    }
+};
+
+// Waits for the trigger's fall after a look that saw it: at once when the
+// look saw it fall too, otherwise as it comes.
+int64_t triggerFell(sim::Registers& registers, const sim::Registers::Writes& seen)
+{
+    if (!seen.cleared) {
+        const int64_t limitNs = sim::realNowNs() + kReadingLimitNs;
+        while (!registers.takeOutputWrites(kTriggerBcm).cleared && sim::realNowNs() < limitNs) {
+        }
+    }
+    return sim::realNowNs();
+}
+
+std::vector<std::string> linesOf(const std::string& text)
+{
+    std::vector<std::string> lines;
+    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+        lines.push_back(text.substr(at, end - at));
+    return lines;
+}
+
+const char* nameOf(const sim::Echo& echo)
+{
+    return echo.kind == sim::Echo::Kind::None ? "no echo" : echo.kind == sim::Echo::Kind::OutOfRange ? "stuck " : "";
+}
+
+std::string triggersText(size_t count)
+{
+    return std::to_string(count) + (count == 1 ? " trigger" : " triggers");
+}
+
+// Judges one reading's printed line against what the module did; returns
+// "right", "left out" or why it is wrong, and says what it saw.
+std::string judge(const sim::Echo& echo, const std::vector<Trigger>& triggers, const std::string& line,
+                  std::string& seen)
+{
+    double printedCm = 0;
+    int used = -1;
+    if (std::sscanf(line.c_str(), kReadingFormat, &printedCm, &used) != 1 || used != static_cast<int>(line.size()))
+        return "wrong: \"" + line + "\" is not a reading";
+    char text[160];
+    if (triggers.empty()) {
+        std::snprintf(text, sizeof text, "no trigger: %.2f cm", printedCm);
+        seen = text;
+        return "wrong: it never fired the module";
+    }
+    const Trigger& last = triggers.back();
+    if (!last) {
+        std::snprintf(text, sizeof text, "%s, %s: %.2f cm", nameOf(echo), triggersText(triggers.size()).c_str(),
+                      printedCm);
+        seen = text;
+        return printedCm == 0 ? "right" : "wrong: expected 0.00";
+    }
+    std::snprintf(text, sizeof text, "%s%.1f us echo ending %.1f us after the trigger, %s: %.2f cm", nameOf(echo),
+                  last->trueNs / 1000.0, last->endedAfterNs / 1000.0, triggersText(triggers.size()).c_str(),
+                  printedCm);
+    seen = text;
+    if (last->endedAfterNs >= kSurelyPastNs)
+        return printedCm == 0 ? "right" : "wrong: expected 0.00, past the time-out";
+    if (last->endedAfterNs > kSurelyInTimeNs)
+        return "left out: ends too near the time-out to say";
+    // The reading printed is the last trigger's.
+    if (last->placedWithinNs > kPlacedWithinNs)
+        return "left out: its writes could be placed only within " + std::to_string(last->placedWithinNs) + " ns";
+    const double trueCm = last->trueNs / 1000.0 * kCmPerUs;
+    const double boundCm = kErrorBoundUs * kCmPerUs + kPrintedHalfStepCm;
+    std::snprintf(text, sizeof text, " (%.2f +- %.2f)", trueCm, boundCm);
+    seen += text;
+    if (printedCm == 0)
+        return "wrong: lost, though the echo ended in time";
+    return std::fabs(printedCm - trueCm) <= boundCm ? "right" : "wrong: outside the program's error bound";
+}
+
+bool isEmpty(const sim::Echo& echo)
+{
+    return echo.kind == sim::Echo::Kind::None || echo.kind == sim::Echo::Kind::OutOfRange;
+}
+
+[[noreturn]] void usage(const char* why)
+{
+    std::fprintf(stderr, "register-module: %s\nusage: register-module pi3|pi4|pi5 REGISTER-FILE ECHOES -- COMMAND [ARG...]\n",
+                 why);
+    std::exit(2);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    sim::Pi pi;
+    if (argc < 6 || std::string(argv[4]) != "--")
+        usage("too few arguments");
+    if (!sim::piNamed(argv[1], pi))
+        usage("the board must be pi3, pi4 or pi5");
+    std::string error;
+    const std::vector<sim::Echo> script = sim::parseEchoScript(argv[3], error);
+    if (!error.empty())
+        usage(error.c_str());
+
+    sim::Registers registers(pi, argv[2]);
+    Program program;
+    program.start(argv + 5);
+
+    // The module is hardware: it runs above the program's priority, and
+    // looks at the set-up without a break until the first trigger.
+    sched_param param{};
+    param.sched_priority = kTimingPriority + 1;
+    const bool realtime = sched_setscheduler(0, SCHED_FIFO, &param) == 0;
+
+    sim::Registers::Writes writes{false, false};
+    const int64_t setUpLimitNs = sim::realNowNs() + kSetUpLimitNs;
+    for (unsigned looks = 0; !writes.set && !writes.cleared; ++looks) {
+        registers.watchSetUp();
+        writes = registers.takeOutputWrites(kTriggerBcm);
+        if (looks % 4096 == 0) {
+            program.look();
+            if (program.exited || program.readings() > 0 || sim::realNowNs() > setUpLimitNs)
+                break;
+        }
+    }
+    const std::string trigger = registers.setUpOf(kTriggerBcm);
+    const std::string echo = registers.setUpOf(kEchoBcm);
+    const std::string spare = registers.setUpOf(kSpareBcm);
+    const bool othersUntouched = registers.othersUntouched(kTriggerBcm, kEchoBcm, kSpareBcm);
+
+    // Each trigger belongs to the reading whose line is yet to come.
+    std::vector<std::vector<Trigger>> triggers(script.size());
+    int64_t limitNs = sim::realNowNs() + kReadingLimitNs;
+    while (!program.exited && program.readings() < script.size() && sim::realNowNs() < limitNs) {
+        if (writes.set || writes.cleared) {
+            const int64_t fellNs = triggerFell(registers, writes);
+            const size_t reading = program.readings();
+            triggers[reading].push_back(answer(registers, fellNs, script[reading]));
+        }
+        const size_t before = program.readings();
+        program.look();
+        if (program.readings() != before)
+            limitNs = sim::realNowNs() + kReadingLimitNs;
+        sim::sleepUntilNs(sim::realNowNs() + kNapNs);
+        writes = registers.takeOutputWrites(kTriggerBcm);
+    }
+    const bool endedByItself = program.exited;
+    program.end();
+
+    // The report, and the verdict.
+    std::vector<std::string> wrong;
+    std::printf("set-up: BCM 23 %s, BCM 24 %s, BCM 17 %s; the other lines %s\n", trigger.c_str(), echo.c_str(),
+                spare.c_str(), othersUntouched ? "untouched" : "changed");
+    const bool spareRight = spare == "input with pull-up" || spare == "input, its pull not seen";
+    if (trigger != "output" || echo.rfind("input", 0) != 0 || !spareRight || !othersUntouched)
+        wrong.push_back("the set-up");
+    if (!realtime)
+        std::printf("(the module ran at normal priority)\n");
+    const std::vector<std::string> lines = linesOf(program.outText);
+    if (lines.empty() || lines[0] != kBanner)
+        wrong.push_back("the banner");
+    size_t empty = 0;
+    size_t emptyTriggers = 0;
+    for (size_t i = 0; i < script.size(); ++i) {
+        std::string seen;
+        const std::string verdict =
+            i + 1 < lines.size() ? judge(script[i], triggers[i], lines[i + 1], seen) : "wrong: no line printed";
+        std::printf("reading %zu: %s: %s\n", i + 1, seen.c_str(), verdict.c_str());
+        if (verdict.rfind("wrong", 0) == 0)
+            wrong.push_back("reading " + std::to_string(i + 1));
+        if (isEmpty(script[i])) {
+            ++empty;
+            emptyTriggers += triggers[i].size();
+        }
+    }
+    // What the readings with no echo cost the module is judged over many runs.
+    std::printf("readings with no echo: %zu, triggers: %zu\n", empty, emptyTriggers);
+    if (endedByItself)
+        wrong.push_back("the program ended by itself, status " + std::to_string(program.status));
+    if (!program.errText.empty()) {
+        std::printf("standard error:\n%s", program.errText.c_str());
+        wrong.push_back("standard error");
+    }
+    if (wrong.empty()) {
+        std::printf("right\n");
+        return 0;
+    }
+    std::printf("wrong:");
+    for (const std::string& what : wrong)
+        std::printf(" %s;", what.c_str());
+    std::printf("\n");
+    return 1;
+}

@@ -1,0 +1,171 @@
+#!/usr/bin/env bash
+# Runs ranging built against the real GPIO library, natively and for the
+# board under qemu-arm, on a board's GPIO registers emulated in a file:
+#   real_library.sh <source dir> <toolchain file> <work dir> <wiringPi's sources>
+# The sources are the maintained wiringPi's release tarball or a source
+# folder; of them only the library's own files are built. Each run is in a
+# private mount namespace whose /proc/cpuinfo names the board and whose /dev
+# holds only null, zero, urandom and, made by register-module, the register
+# file the library maps. register-module plays the module there and judges
+# every line the program prints; the set-up failures are compared as the
+# library gives them. Exits 77 (skipped) without the sources or without root.
+set -euo pipefail
+source_dir=$1 toolchain=$2 work=$3 sources=${4:-}
+skipped=77
+
+if [ -z "$sources" ]; then
+  echo "skipped: the test with the real GPIO library needs its sources:" \
+       "WIRINGPI_SOURCES=<wiringPi's release tarball or source folder> tools/test"
+  exit $skipped
+fi
+if [ "$(id -u)" -ne 0 ]; then
+  echo "skipped: the test with the real GPIO library needs root, for a private mount namespace"
+  exit $skipped
+fi
+
+# Readings: the board, its register file, the build, and the echoes, one a
+# reading (widths in µs, "none", or "stuck": nothing in range).
+readings=(
+  "pi3 gpiomem  native 150 1500 7000 12500 none stuck none"
+  "pi4 gpiomem  native 150 1500 7000 12500 none stuck none"
+  "pi5 gpiomem0 native 150 1500 7000 12500 none stuck none"
+  "pi3 gpiomem  board  150 1500 7000 12500 none stuck none"
+  "pi5 gpiomem0 board  150 1500 7000 12500 none stuck none"
+)
+# Set-up failures: the board /proc/cpuinfo names, whether WIRINGPI_CODES is
+# set, the status, standard output, and the first line of standard error.
+unknown_board="Oops: Unable to determine Raspberry Pi board revision from /proc/device-tree/system/linux,revision and from /proc/cpuinfo"
+no_registers="wiringPiSetup: Unable to open /dev/mem or /dev/gpiomem: No such file or directory."
+banner="Program is starting ... "
+failures=(
+  "unknown|unset|1|$banner|$unknown_board"
+  "unknown|1|1|$banner|$unknown_board"
+  "pi3|unset|1|$banner|$no_registers"
+  "pi3|1|1|$banner"$'\n'"setup wiringPi failed !|"
+)
+
+# What /proc/cpuinfo says of each board: its Revision line, or none.
+cpuinfo() {
+  printf 'processor\t: 0\nmodel name\t: ARMv7 Processor rev 4 (v7l)\n'
+  case $1 in
+    pi3) printf 'Revision\t: a02082\n' ;; # Pi 3 Model B, BCM2837
+    pi4) printf 'Revision\t: c03111\n' ;; # Pi 4 Model B, BCM2711
+    pi5) printf 'Revision\t: d04170\n' ;; # Pi 5, RP1
+    unknown) ;;
+  esac
+}
+
+# The library's own files, built with <compiler> into <dir>: every C file of
+# its folder but the network daemon's and the extensions that need it.
+build_library() {
+  local compiler=$1 dir=$2 src=$3
+  [ -e "$dir/libwiringPi.so" ] && return
+  mkdir -p "$dir/include" "$dir/objects"
+  find "$src" -maxdepth 1 -name '*.c' ! -name drcNet.c ! -name drcSerial.c ! -name wpiExtensions.c -print0 |
+    xargs -0 -P "$(nproc)" -I{} sh -c "$compiler"' -O2 -D_GNU_SOURCE -fPIC -w -I"$1" -c "$2" -o "$3/$(basename "$2" .c).o"' \
+      - "$src" {} "$dir/objects"
+  "$compiler" -shared -Wl,-soname,libwiringPi.so -o "$dir/libwiringPi.so" "$dir"/objects/*.o -lm -lpthread -lrt
+  cp "$src/wiringPi.h" "$dir/include/"
+}
+
+# <targets> against it, in <dir>, with any more cmake options.
+build_against() {
+  local dir=$1 library=$2 targets=$3
+  shift 3
+  cmake -S "$source_dir" -B "$dir" -DRANGING_TESTS=OFF -DWIRINGPI_INCLUDE_DIR="$library/include" \
+    -DWIRINGPI_LIBRARY="$library/libwiringPi.so" "$@" | grep "wiringPi found" >/dev/null
+  # shellcheck disable=SC2086 # the targets are words
+  cmake --build "$dir" --target $targets -j"$(nproc)" >/dev/null
+}
+
+echo "== building the real GPIO library and ranging against it, natively and for the board, in $work"
+mkdir -p "$work"
+if [ -d "$sources" ]; then
+  tree=$sources
+else
+  tree=$work/wiringpi-sources
+  if [ ! -d "$tree" ]; then
+    mkdir -p "$tree.partial"
+    tar -xf "$sources" -C "$tree.partial"
+    mv "$tree.partial" "$tree"
+  fi
+fi
+library_src=$(dirname "$(find "$tree" -path '*/wiringPi/wiringPi.c' | head -n 1)")
+[ -f "$library_src/wiringPi.c" ] || { echo "no wiringPi/wiringPi.c in $sources" >&2; exit 1; }
+build_library gcc "$work/library-native" "$library_src"
+build_library arm-linux-gnueabihf-gcc "$work/library-board" "$library_src"
+build_against "$work/native" "$work/library-native" "ranging register-module"
+build_against "$work/board" "$work/library-board" ranging -DCMAKE_TOOLCHAIN_FILE="$toolchain"
+module=$work/native/register-module
+declare -A command=(
+  [native]="$work/native/ranging"
+  [board]="qemu-arm -L /usr/arm-linux-gnueabihf $work/board/ranging"
+)
+
+# Where this itself runs in a chroot, / is no mount point and cannot be made
+# private: the namespace then keeps its parent's propagation.
+propagation=private
+unshare --mount true 2>/dev/null || propagation=unchanged
+mkdir -p "$work/dev"
+# in_board <board> <command...>: runs the command as on that board.
+in_board() {
+  local board=$1
+  shift
+  cpuinfo "$board" >"$work/cpuinfo-$board"
+  unshare --mount --propagation "$propagation" --fork sh -ec '
+    mount --bind "$1" /proc/cpuinfo
+    mount -t tmpfs -o mode=0755 tmpfs "$2"
+    for node in null zero urandom; do
+      : >"$2/$node"
+      mount --bind "/dev/$node" "$2/$node"
+    done
+    mount --move "$2" /dev
+    shift 2
+    exec "$@"
+  ' - "$work/cpuinfo-$board" "$work/dev" "$@"
+}
+
+failed=0
+empty=0 empty_triggers=0
+for run in "${readings[@]}"; do
+  read -r board device build echoes <<<"$run"
+  echo "== $board, $build: $echoes"
+  # shellcheck disable=SC2086 # the command is words
+  in_board "$board" "$module" "$board" "/dev/$device" "$echoes" -- ${command[$build]} >"$work/report" || failed=1
+  sed 's/^/   /' "$work/report"
+  read -r readings_empty triggers_empty < <(sed -n 's/^readings with no echo: \([0-9]*\), triggers: \([0-9]*\)$/\1 \2/p' "$work/report")
+  empty=$((empty + readings_empty)) empty_triggers=$((empty_triggers + triggers_empty))
+done
+# A reading with no echo fires the module once, unless a hold-up long enough
+# to hide an echo makes it try again: now and then, on a busy machine. Three
+# times a reading was the rule before time-outs were judged by what a
+# hold-up could hide.
+echo "== readings with no echo: $empty, firing the module $empty_triggers times (at most 1.5 a reading)"
+if [ $((2 * empty_triggers)) -gt $((3 * empty)) ]; then
+  echo "   wrong: too many"
+  failed=1
+fi
+
+for case in "${failures[@]}"; do
+  IFS='|' read -r board codes status out err <<<"${case//$'\n'/\\n}"
+  for build in native board; do
+    echo "== a failed set-up: $board board, WIRINGPI_CODES $codes, $build"
+    env=(env -u WIRINGPI_CODES)
+    [ "$codes" = unset ] || env=(env WIRINGPI_CODES="$codes")
+    set +e
+    # shellcheck disable=SC2086
+    in_board "$board" "${env[@]}" ${command[$build]} >"$work/out" 2>"$work/err"
+    actual_status=$?
+    set -e
+    expected_out=$(printf '%b' "$out")
+    if [ "$actual_status" != "$status" ] || [ "$(cat "$work/out")" != "$expected_out" ] ||
+       [ "$(head -n 1 "$work/err")" != "$err" ]; then
+      printf '   wrong: status %s, standard output:\n%s\n   standard error:\n%s\n' \
+        "$actual_status" "$(cat "$work/out")" "$(cat "$work/err")"
+      failed=1
+    else
+      echo "   right: status $status; $(tail -n 1 "$work/out"); $(head -n 1 "$work/err" | cut -c1-50)"
+    fi
+  done
+done
+exit $failed
