@@ -39,20 +39,9 @@ namespace {
 
 constexpr int kDefaultReadings = 10000;
 constexpr int64_t kEchoTimeoutUs = 13200;
-// Widths across the whole range the program reports, each echo rising a
-// little after the trigger falls, as a module's does after its burst.
+// Widths across the whole range the program reports.
 constexpr int kShortestEchoUs = 100;
 constexpr int kLongestEchoUs = 12500;
-constexpr int64_t kEchoDelayNs = 200000;
-// The module sleeps this long between looks at the trigger: waking some tens
-// of microseconds late only delays the echo, as a real module's burst does.
-// A real-time thread that never slept would be throttled by the kernel, and
-// every real-time thread on its processor, the timing one too, with it; it
-// sleeps through most of each echo too.
-constexpr int64_t kModuleNapNs = 50000;
-// A write whose two stamps lie further apart than this cannot be placed, and
-// the reading it belongs to is left out of the count.
-constexpr int64_t kPlacedWithinNs = 2000;
 // Stands in for the program's 1000 ms between readings: the reading thread
 // sleeps, and so wakes with the scheduler's favour, as the program does.
 constexpr unsigned kBetweenReadingsMs = 10;
@@ -82,17 +71,17 @@ std::vector<EchoRecord> gEchoes; // by trigger, from 1; written before gServed m
 // One echo, on the line in memory.
 EchoRecord driveEcho(int64_t fellNs, int widthUs)
 {
-    const sim::DrivenEcho driven = sim::driveEcho(fellNs, kEchoDelayNs, widthUs * int64_t{1000}, [](bool high) {
+    const sim::DrivenEcho driven = sim::driveEcho(fellNs, widthUs * int64_t{1000}, [](bool high) {
         gEchoLine.store(high ? HIGH : LOW, std::memory_order_release);
     });
-    return {driven.trueNs, driven.placedWithinNs <= kPlacedWithinNs, driven.endedAfterNs <= kEchoTimeoutUs * 1000};
+    return {driven.trueNs, driven.placedWithinNs <= sim::kPlacedWithinNs, driven.endedAfterNs <= kEchoTimeoutUs * 1000};
 }
 
 // The module: for each trigger, an echo of the next width, or none.
 void playModule(const std::vector<int>& widthsUs)
 {
     while (!gStop.load(std::memory_order_relaxed)) {
-        sim::sleepUntilNs(sim::realNowNs() + kModuleNapNs);
+        sim::napBetweenLooks();
         // A trigger that came while the last echo was still high is skipped,
         // and its reading left out.
         const int trigger = gTriggers.load(std::memory_order_acquire);

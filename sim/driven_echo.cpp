@@ -7,6 +7,8 @@ namespace sim {
 
 namespace {
 
+// Between looks at the trigger.
+constexpr int64_t kNapNs = 50000;
 // While it holds the echo, the module sleeps until this long before the fall
 // and spins the rest, to place the fall to the microsecond. Spinning at a
 // real-time priority through a whole echo, up to 38 ms, would starve what
@@ -36,9 +38,14 @@ void spinUntilNs(int64_t ns)
     }
 }
 
-DrivenEcho driveEcho(int64_t fellNs, int64_t delayNs, int64_t highNs, const std::function<void(bool)>& setLine)
+void napBetweenLooks()
 {
-    sleepUntilNs(fellNs + delayNs);
+    sleepUntilNs(realNowNs() + kNapNs);
+}
+
+DrivenEcho driveEcho(int64_t fellNs, int64_t highNs, const std::function<void(bool)>& setLine)
+{
+    sleepUntilNs(fellNs + kBurstNs);
     const int64_t beforeRise = realNowNs();
     setLine(true);
     const int64_t afterRise = realNowNs();

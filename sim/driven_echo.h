@@ -10,9 +10,21 @@
 
 namespace sim {
 
+// A module sends its burst, 8 cycles at 40 kHz, before it raises the echo.
+constexpr int64_t kBurstNs = 200000;
+// An echo whose writes could not be placed this closely is left out of what
+// is judged.
+constexpr int64_t kPlacedWithinNs = 2000;
+
 int64_t realNowNs(); // the monotonic clock
 void sleepUntilNs(int64_t ns);
 void spinUntilNs(int64_t ns);
+
+// Sleeps between two looks at the trigger. Waking some tens of microseconds
+// late only delays the echo, as the burst does; a real-time thread that
+// never slept would be throttled by the kernel, and every real-time thread
+// on its processor, the program's timing too, with it.
+void napBetweenLooks();
 
 struct DrivenEcho {
     int64_t trueNs;         // from the middle of the rise's stamps to the middle of the fall's
@@ -20,9 +32,9 @@ struct DrivenEcho {
     int64_t placedWithinNs; // the wider of the rise's and the fall's two stamps
 };
 
-// Raises the echo `delayNs` after the trigger fell at `fellNs` (or at once,
+// Raises the echo a burst after the trigger fell at `fellNs` (or at once,
 // when that has passed), holds it `highNs`, and lowers it. `setLine` writes
 // the echo line's level.
-DrivenEcho driveEcho(int64_t fellNs, int64_t delayNs, int64_t highNs, const std::function<void(bool)>& setLine);
+DrivenEcho driveEcho(int64_t fellNs, int64_t highNs, const std::function<void(bool)>& setLine);
 
 } // namespace sim

@@ -36,15 +36,6 @@ constexpr int kTriggerBcm = 23;
 constexpr int kEchoBcm = 24;
 constexpr int kSpareBcm = 17;
 
-// A module sends its burst before it raises the echo.
-constexpr int64_t kEchoDelayNs = 200000;
-// The module sleeps this long between looks at the trigger: waking some tens
-// of microseconds late only delays the echo, as a burst does. A real-time
-// process that never slept would be throttled by the kernel, and every
-// real-time process on its processor, the program's timing too, with it.
-constexpr int64_t kNapNs = 50000;
-// An echo whose rise or fall could not be placed this closely is left out.
-constexpr int64_t kPlacedWithinNs = 2000;
 // Echoes that end this soon after the trigger fell are surely within the
 // program's time-out (13,200 µs from its start, just after the fall, less a
 // look's lateness in seeing the fall); those that end this late surely not.
@@ -70,7 +61,7 @@ Trigger answer(sim::Registers& registers, int64_t fellNs, const sim::Echo& echo)
     const std::optional<int64_t> highNs = sim::echoHighNs(echo, 0);
     if (!highNs)
         return std::nullopt;
-    return sim::driveEcho(fellNs, kEchoDelayNs, *highNs, [&](bool high) { registers.driveInput(kEchoBcm, high); });
+    return sim::driveEcho(fellNs, *highNs, [&](bool high) { registers.driveInput(kEchoBcm, high); });
 }
 
 // The program, started with its standard output and error in pipes.
@@ -205,7 +196,7 @@ std::string judge(const sim::Echo& echo, const std::vector<Trigger>& triggers, c
     if (last->endedAfterNs > kSurelyInTimeNs)
         return "left out: ends too near the time-out to say";
     // The reading printed is the last trigger's.
-    if (last->placedWithinNs > kPlacedWithinNs)
+    if (last->placedWithinNs > sim::kPlacedWithinNs)
         return "left out: its writes could be placed only within " + std::to_string(last->placedWithinNs) + " ns";
     const double trueCm = last->trueNs / 1000.0 * kCmPerUs;
     const double boundCm = kErrorBoundUs * kCmPerUs + kPrintedHalfStepCm;
@@ -281,7 +272,7 @@ int main(int argc, char** argv)
         program.look();
         if (program.readings() != before)
             limitNs = sim::realNowNs() + kReadingLimitNs;
-        sim::sleepUntilNs(sim::realNowNs() + kNapNs);
+        sim::napBetweenLooks();
         writes = registers.takeOutputWrites(kTriggerBcm);
     }
     const bool endedByItself = program.exited;
