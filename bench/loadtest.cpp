@@ -13,7 +13,6 @@
 //     priority, under the load and with the machine otherwise idle.
 //
 //   ranging-loadtest [READINGS]     (default 10000)
-#include <pthread.h>
 #include <sched.h>
 
 #include <algorithm>
@@ -80,6 +79,8 @@ EchoRecord driveEcho(int64_t fellNs, int widthUs)
 // The module: for each trigger, an echo of the next width, or none.
 void playModule(const std::vector<int>& widthsUs)
 {
+    if (!sim::runAsHardware())
+        std::fprintf(stderr, "ranging-loadtest: no real-time priority for the module; run as root\n");
     while (!gStop.load(std::memory_order_relaxed)) {
         sim::napBetweenLooks();
         // A trigger that came while the last echo was still high is skipped,
@@ -150,8 +151,8 @@ struct Triggers {
     const EchoRecord& lastEcho() const { return gEchoes[static_cast<size_t>(last)]; }
 };
 
-// Takes one reading as the program does, after its pause; `read` fires the
-// module and returns what is printed.
+// Takes one reading as the program does, after its pause: `read` fires the
+// module and keeps what it needs of the result.
 Triggers takeReading(const std::function<void()>& read)
 {
     delay(kBetweenReadingsMs);
@@ -189,14 +190,6 @@ void stopLoad(std::vector<std::thread>& load)
     gStopLoad = true;
     for (std::thread& thread : load)
         thread.join();
-}
-
-// The module is hardware: no load slows it. One above the program's.
-bool raiseModulePriority(std::thread& module)
-{
-    sched_param param{};
-    param.sched_priority = kTimingPriority + 1;
-    return pthread_setschedparam(module.native_handle(), SCHED_FIFO, &param) == 0;
 }
 
 } // namespace
@@ -250,8 +243,6 @@ int main(int argc, char** argv)
                 readings, kShortestEchoUs, kLongestEchoUs, std::thread::hardware_concurrency());
     std::fflush(stdout);
     std::thread module(playModule, std::cref(widthsUs));
-    if (!raiseModulePriority(module))
-        std::fprintf(stderr, "ranging-loadtest: no real-time priority for the module; run as root\n");
     std::vector<std::thread> load = startLoad();
 
     Tally unchecked;

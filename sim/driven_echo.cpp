@@ -1,7 +1,12 @@
 #include "driven_echo.h"
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <algorithm>
 #include <ctime>
+
+#include "realtime.h"
 
 namespace sim {
 
@@ -36,6 +41,13 @@ void spinUntilNs(int64_t ns)
 {
     while (realNowNs() < ns) {
     }
+}
+
+bool runAsHardware()
+{
+    sched_param param{};
+    param.sched_priority = kTimingPriority + 1;
+    return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
 }
 
 void napBetweenLooks()

@@ -20,6 +20,10 @@ int64_t realNowNs(); // the monotonic clock
 void sleepUntilNs(int64_t ns);
 void spinUntilNs(int64_t ns);
 
+// Puts the calling thread one real-time priority above the program's timing:
+// a module is hardware, which no load slows. False where it is refused.
+bool runAsHardware();
+
 // Sleeps between two looks at the trigger. Waking some tens of microseconds
 // late only delays the echo, as the burst does; a real-time thread that
 // never slept would be throttled by the kernel, and every real-time thread

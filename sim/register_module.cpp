@@ -11,7 +11,6 @@
 // BOARD is pi3, pi4 or pi5; ECHOES lists one reading each, as ranging-sim's
 // SIM_ECHOES does (a width in µs, "none" or "stuck").
 #include <fcntl.h>
-#include <sched.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,7 +25,6 @@
 
 #include "driven_echo.h"
 #include "echo_script.h"
-#include "realtime.h"
 #include "registers.h"
 
 namespace {
@@ -239,9 +237,7 @@ int main(int argc, char** argv)
 
     // The module is hardware: it runs above the program's priority, and
     // looks at the set-up without a break until the first trigger.
-    sched_param param{};
-    param.sched_priority = kTimingPriority + 1;
-    const bool realtime = sched_setscheduler(0, SCHED_FIFO, &param) == 0;
+    const bool realtime = sim::runAsHardware();
 
     sim::Registers::Writes writes{false, false};
     const int64_t setUpLimitNs = sim::realNowNs() + kSetUpLimitNs;
