@@ -1,31 +1,39 @@
 #!/usr/bin/env bash
-# Builds the board program from a development machine as the README tells, for
-# an older board at the ARMv6 level, and runs it:
-#   board_build.sh <source dir> <toolchain file> <work dir> <readelf>
-# The sysroot stands in for a copy of a Raspberry Pi OS bullseye board's root:
-# Debian 11's armhf C library (2.31) and its development files, g++ 10's
-# libstdc++ and libgcc, and the kernel headers, downloaded once with a private
-# apt set-up (the machine's own is not touched) and kept in the work folder;
-# and a GPIO library in /usr/local that answers every call at once with the
-# echo line always low, so every reading times out.
+# Builds the board program from a development machine as the docs tell, for
+# an older board, and runs it:
+#   board_build.sh <source dir> <triple> <work dir> <readelf>
+# The triple names the board: arm-linux-gnueabihf, a 32-bit one, built at the
+# ARMv6 level of the oldest; aarch64-linux-gnu, a 64-bit one. The sysroot
+# stands in for a copy of a Raspberry Pi OS bullseye board's root: Debian
+# 11's C library (2.31) for that architecture and its development files, g++
+# 10's libstdc++ and libgcc, and the kernel headers, downloaded once with a
+# private apt set-up (the machine's own is not touched) and kept in the work
+# folder; and a GPIO library in /usr/local that answers every call at once
+# with the echo line always low, so every reading times out.
 set -euo pipefail
-source_dir=$1 toolchain=$2 work=$3 readelf=$4
+source_dir=$1 triple=$2 work=$3 readelf=$4
+
+case $triple in
+  arm-linux-gnueabihf) arch=armhf emulator=qemu-arm level=armv6 ;;
+  aarch64-linux-gnu) arch=arm64 emulator=qemu-aarch64 level= ;;
+  *) echo "no board root is known for $triple" >&2; exit 1 ;;
+esac
 
 # The newest symbol versions that the root provides.
 newest_glibc=2.31
 newest_glibcxx=3.4.28
 
-root=$work/bullseye-root
+root=$work/bullseye-$arch-root
 if [ ! -e "$root/.assembled" ]; then
   apt=$work/apt
   rm -rf "$root" "$apt"
   mkdir -p "$root" "$apt/etc/sources.list.d" "$apt/etc/preferences.d" "$apt/lists/partial" \
     "$apt/cache/archives/partial" "$apt/debs"
-  echo "deb [arch=armhf signed-by=/usr/share/keyrings/debian-archive-keyring.gpg]" \
+  echo "deb [arch=$arch signed-by=/usr/share/keyrings/debian-archive-keyring.gpg]" \
     "http://deb.debian.org/debian bullseye main" >"$apt/etc/sources.list"
   : >"$apt/status"
   private=(-qq -o Dir::Etc="$apt/etc" -o Dir::State="$apt" -o Dir::State::status="$apt/status"
-    -o Dir::Cache="$apt/cache" -o APT::Architecture=armhf -o APT::Architectures=armhf
+    -o Dir::Cache="$apt/cache" -o APT::Architecture=$arch -o APT::Architectures=$arch
     -o APT::Sandbox::User=root -o Debug::NoLocking=1)
   apt-get "${private[@]}" update
   (cd "$apt/debs" && apt-get "${private[@]}" download libc6 libc6-dev libgcc-s1 libgcc-10-dev \
@@ -49,28 +57,33 @@ void delay(unsigned int ms) { (void)ms; }
 void delayMicroseconds(unsigned int us) { (void)us; }
 int piHiPri(const int pri) { (void)pri; return 0; }
 STUB
-clang --target=arm-linux-gnueabihf --sysroot="$root" -fuse-ld=lld -shared -fPIC \
+clang --target="$triple" --sysroot="$root" -fuse-ld=lld -shared -fPIC \
   -I"$root/usr/local/include" "$work/wiringPi.c" -o "$root/usr/local/lib/libwiringPi.so"
 
 build=$work/build
 rm -rf "$build" "$work/installed"
-cmake -S "$source_dir" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_SYSROOT="$root" \
-  -DRANGING_BOARD_ARCH=armv6 -DRANGING_TESTS=OFF | grep "wiringPi found"
+level_option=()
+[ -z "$level" ] || level_option=(-DRANGING_BOARD_ARCH="$level")
+cmake -S "$source_dir" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/$triple.cmake" \
+  -DCMAKE_SYSROOT="$root" "${level_option[@]}" -DRANGING_TESTS=OFF | grep "wiringPi found"
 cmake --build "$build" --target ranging
 cmake --install "$build" --prefix "$work/installed"
 ranging=$work/installed/bin/ranging
 
 test -f "$work/installed/share/doc/ranging/README.md"
-cmake -DREADELF="$readelf" -DBINARIES="$ranging" -P "$source_dir/tests/target_abi.cmake"
+cmake -DREADELF="$readelf" -DTRIPLE="$triple" -DBINARIES="$ranging" -P "$source_dir/tests/target_abi.cmake"
 
-# The program's own code is ARMv6; the root's start files may be newer.
-while IFS= read -r object; do
-  if ! "$readelf" -A "$object" | grep -q "Tag_CPU_arch: v6$"; then
-    echo "$object is not built for ARMv6:" >&2
-    "$readelf" -A "$object" | grep Tag_CPU_arch >&2
-    exit 1
-  fi
-done < <(find "$build/CMakeFiles/ranging.dir" -name '*.o')
+# The program's own code is at the level asked for; the root's start files
+# may be newer.
+if [ -n "$level" ]; then
+  while IFS= read -r object; do
+    if ! "$readelf" -A "$object" | grep -q "Tag_CPU_arch: ${level#arm}$"; then
+      echo "$object is not built for $level:" >&2
+      "$readelf" -A "$object" | grep Tag_CPU_arch >&2
+      exit 1
+    fi
+  done < <(find "$build/CMakeFiles/ranging.dir" -name '*.o')
+fi
 
 # It asks for no symbol version newer than the root provides.
 while IFS=_ read -r library version; do
@@ -86,9 +99,9 @@ done < <("$readelf" -V --wide "$ranging" | grep -o 'GLIBC\(XX\)\?_[0-9.]*' | sor
 # SIGPIPE, once head has its lines.
 set +o pipefail
 expected=$'Program is starting ... \nThe distance is : 0.00 cm\nThe distance is : 0.00 cm'
-actual=$(qemu-arm -L "$root" -E LD_LIBRARY_PATH=/usr/local/lib "$ranging" | head -n 3)
+actual=$("$emulator" -L "$root" -E LD_LIBRARY_PATH=/usr/local/lib "$ranging" | head -n 3)
 if [ "$actual" != "$expected" ]; then
   printf 'the installed ranging printed:\n%s\n' "$actual" >&2
   exit 1
 fi
-echo "ranging built for ARMv6 against Debian 11's armhf root, installed, and run with its libraries"
+echo "ranging built${level:+ for $level} against Debian 11's $arch root, installed, and run with its libraries"
