@@ -250,18 +250,23 @@ int main(int argc, char** argv)
                 break;
         }
     }
+    // Held up for longer than a whole reading, the module may see the first
+    // line before its trigger; the trigger is still in the registers.
+    if (!writes.set && !writes.cleared)
+        writes = registers.takeOutputWrites(kTriggerBcm);
     const std::string trigger = registers.setUpOf(kTriggerBcm);
     const std::string echo = registers.setUpOf(kEchoBcm);
     const std::string spare = registers.setUpOf(kSpareBcm);
     const bool othersUntouched = registers.othersUntouched(kTriggerBcm, kEchoBcm, kSpareBcm);
 
-    // Each trigger belongs to the reading whose line is yet to come.
+    // Each trigger belongs to the reading whose line had yet to come when it
+    // was taken; the first, to the first reading.
     std::vector<std::vector<Trigger>> triggers(script.size());
+    size_t reading = 0;
     int64_t limitNs = sim::realNowNs() + kReadingLimitNs;
     while (!program.exited && program.readings() < script.size() && sim::realNowNs() < limitNs) {
         if (writes.set || writes.cleared) {
             const int64_t fellNs = triggerFell(registers, writes);
-            const size_t reading = program.readings();
             triggers[reading].push_back(answer(registers, fellNs, script[reading]));
         }
         const size_t before = program.readings();
@@ -270,6 +275,7 @@ int main(int argc, char** argv)
             limitNs = sim::realNowNs() + kReadingLimitNs;
         sim::napBetweenLooks();
         writes = registers.takeOutputWrites(kTriggerBcm);
+        reading = program.readings();
     }
     const bool endedByItself = program.exited;
     program.end();
