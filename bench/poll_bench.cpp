@@ -72,6 +72,19 @@ BENCHMARK(WaitingForTheEcho)->ComputeStatistics(kLeast, least);
 BENCHMARK(TimingThePulse)->ComputeStatistics(kLeast, least);
 BENCHMARK(PinAndClockAlone)->ComputeStatistics(kLeast, least);
 
+// Whether a run failed: Google Benchmark 1.8 replaced the run's
+// `error_occurred` flag with `skipped`, which also says why.
+template <typename Run>
+auto failed(const Run& run, int) -> decltype(static_cast<bool>(run.skipped))
+{
+    return static_cast<bool>(run.skipped);
+}
+template <typename Run>
+bool failed(const Run& run, long)
+{
+    return run.error_occurred;
+}
+
 // Prints only each benchmark's least cost, and keeps it. Colours only on a
 // terminal.
 class CostReporter : public benchmark::ConsoleReporter {
@@ -95,7 +108,7 @@ public:
         std::vector<Run> least;
         for (const Run& run : runs) {
             const auto cost = run.counters.find(kCostCounter);
-            if (run.error_occurred || run.aggregate_name != kLeast || cost == run.counters.end())
+            if (failed(run, 0) || run.aggregate_name != kLeast || cost == run.counters.end())
                 continue;
             leastNs[run.run_name.function_name] = cost->second.value * 1e9;
             least.push_back(run);
