@@ -9,6 +9,8 @@
 #include <map>
 #include <ostream>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include <unistd.h>
@@ -21,13 +23,31 @@ namespace {
 
 constexpr int kTimeoutUs = 13200;
 
+// Google Benchmark 1.8 replaced a run's `error_occurred` flag with `skipped`,
+// and wants a unit after --benchmark_min_time, which earlier versions do not
+// parse.
+template <typename Run, typename = void>
+struct SkipsRuns : std::false_type {};
+template <typename Run>
+struct SkipsRuns<Run, std::void_t<decltype(std::declval<Run>().skipped)>> : std::true_type {};
+constexpr bool kSkipsRuns = SkipsRuns<benchmark::BenchmarkReporter::Run>::value;
+
+template <typename Run>
+bool failed(const Run& run)
+{
+    if constexpr (SkipsRuns<Run>::value)
+        return run.skipped != 0;
+    else
+        return run.error_occurred;
+}
+
 // A shared machine's speed drifts by more than the tenth we look for, so the
 // benchmarks take turns in a random order, many times over, and each cost is
 // the least seen: the run that was disturbed least.
 const char* const kDefaultFlags[] = {
     "--benchmark_enable_random_interleaving=true",
     "--benchmark_repetitions=100",
-    "--benchmark_min_time=0.03",
+    kSkipsRuns ? "--benchmark_min_time=0.03s" : "--benchmark_min_time=0.03",
     "--benchmark_report_aggregates_only=true",
 };
 const char kCostCounter[] = "per_poll"; // the column that holds the cost of one poll
@@ -72,19 +92,6 @@ BENCHMARK(WaitingForTheEcho)->ComputeStatistics(kLeast, least);
 BENCHMARK(TimingThePulse)->ComputeStatistics(kLeast, least);
 BENCHMARK(PinAndClockAlone)->ComputeStatistics(kLeast, least);
 
-// Whether a run failed: Google Benchmark 1.8 replaced the run's
-// `error_occurred` flag with `skipped`, which also says why.
-template <typename Run>
-auto failed(const Run& run, int) -> decltype(static_cast<bool>(run.skipped))
-{
-    return static_cast<bool>(run.skipped);
-}
-template <typename Run>
-bool failed(const Run& run, long)
-{
-    return run.error_occurred;
-}
-
 // Prints only each benchmark's least cost, and keeps it. Colours only on a
 // terminal.
 class CostReporter : public benchmark::ConsoleReporter {
@@ -108,7 +115,7 @@ public:
         std::vector<Run> least;
         for (const Run& run : runs) {
             const auto cost = run.counters.find(kCostCounter);
-            if (failed(run, 0) || run.aggregate_name != kLeast || cost == run.counters.end())
+            if (failed(run) || run.aggregate_name != kLeast || cost == run.counters.end())
                 continue;
             leastNs[run.run_name.function_name] = cost->second.value * 1e9;
             least.push_back(run);
