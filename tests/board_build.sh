@@ -71,6 +71,13 @@ cmake --install "$build" --prefix "$work/installed"
 ranging=$work/installed/bin/ranging
 
 test -f "$work/installed/share/doc/ranging/README.md"
+test -f "$work/installed/share/man/man1/ranging.1"
+# It loads the GPIO library and the C library, nothing else.
+needed=$("$readelf" -d "$ranging" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort | tr '\n' ' ')
+if [ "$needed" != "libc.so.6 libwiringPi.so " ]; then
+  echo "ranging needs more than the GPIO and C libraries: $needed" >&2
+  exit 1
+fi
 cmake -DREADELF="$readelf" -DTRIPLE="$triple" -DBINARIES="$ranging" -P "$source_dir/tests/target_abi.cmake"
 
 # The program's own code is at the level asked for; the root's start files
