@@ -8,6 +8,7 @@
 
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
 set(RANGING_TARGET_TRIPLE aarch64-linux-gnu)
+set(RANGING_DEB_ARCH arm64) # as Debian names it
 set(RANGING_EMULATOR qemu-aarch64)
 set(RANGING_ARCH_FLAGS "")
 

@@ -11,6 +11,7 @@
 
 set(CMAKE_SYSTEM_PROCESSOR arm)
 set(RANGING_TARGET_TRIPLE arm-linux-gnueabihf)
+set(RANGING_DEB_ARCH armhf) # as Debian names it
 set(RANGING_EMULATOR qemu-arm)
 
 set(RANGING_BOARD_ARCH armv7-a CACHE STRING
