@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -110,6 +111,17 @@ struct Program {
         for (const char c : outText)
             lines += c == '\n';
         return lines > 0 ? lines - 1 : 0;
+    }
+
+    // What it keeps locked in RAM, as its status says ("VmLck: ... kB").
+    std::string locked() const
+    {
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("VmLck:", 0) == 0)
+                return line.substr(line.find_first_not_of(" \t", 6));
+        }
+        return "";
     }
 
     void end()
@@ -278,6 +290,7 @@ int main(int argc, char** argv)
         reading = program.readings();
     }
     const bool endedByItself = program.exited;
+    const std::string locked = endedByItself ? "" : program.locked();
     program.end();
 
     // The report, and the verdict.
@@ -289,6 +302,8 @@ int main(int argc, char** argv)
         wrong.push_back("the set-up");
     if (!realtime)
         std::printf("(the module ran at normal priority)\n");
+    if (!locked.empty())
+        std::printf("memory locked: %s\n", locked.c_str());
     const std::vector<std::string> lines = linesOf(program.outText);
     if (lines.empty() || lines[0] != kBanner)
         wrong.push_back("the banner");

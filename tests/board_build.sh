@@ -38,8 +38,22 @@ if [ ! -e "$root/.assembled" ]; then
   apt-get "${private[@]}" update
   (cd "$apt/debs" && apt-get "${private[@]}" download libc6 libc6-dev libgcc-s1 libgcc-10-dev \
     libstdc++6 libstdc++-10-dev linux-libc-dev)
+  # Unpacked, and listed in the root's own package database as a board's
+  # packages are, for dpkg-shlibdeps: their status, files and symbols.
+  admin=$root/var/lib/dpkg
+  mkdir -p "$admin/info"
+  echo 1 >"$admin/info/format" # file lists named <package>:<architecture>
   for deb in "$apt"/debs/*.deb; do
     dpkg-deb -x "$deb" "$root"
+    name=$(dpkg-deb -f "$deb" Package)
+    [ "$(dpkg-deb -f "$deb" Multi-Arch)" != same ] || name+=":$arch"
+    { dpkg-deb -f "$deb"; printf 'Status: install ok installed\n\n'; } >>"$admin/status"
+    dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./$|/.|; s|^\.||; s|/$||' >"$admin/info/$name.list"
+    dpkg-deb -e "$deb" "$work/control"
+    for kind in symbols shlibs; do
+      [ ! -f "$work/control/$kind" ] || cp "$work/control/$kind" "$admin/info/$name.$kind"
+    done
+    rm -rf "$work/control"
   done
   touch "$root/.assembled"
 fi
@@ -111,4 +125,14 @@ if [ "$actual" != "$expected" ]; then
   printf 'the installed ranging printed:\n%s\n' "$actual" >&2
   exit 1
 fi
+# Its package, from that root: the C library it depends on as the root's own
+# packages say, lintian finding nothing to say.
+deb=$(cmake --build "$build" --target deb | grep '\.deb$')
+lintian "$deb" 2>/dev/null
+depends=$(dpkg-deb -f "$deb" Depends)
+case $depends in
+  "libc6 (>= 2."*"), wiringpi (>= 3.0)") ;;
+  *) echo "$deb depends on: $depends" >&2; exit 1 ;;
+esac
+echo "$(basename "$deb"): Depends: $depends"
 echo "ranging built${level:+ for $level} against Debian 11's $arch root, installed, and run with its libraries"

@@ -5,44 +5,14 @@
 #   real_library.sh <source dir> <work dir> <wiringPi's sources>
 # The sources are the maintained wiringPi's release tarball or a source
 # folder; of them only the library's own files are built, again whenever
-# they change. Each run is in a private mount namespace whose /dev holds only
-# null, zero, urandom and, made by register-module, the register file the
-# library maps. The board is named where the library looks first, in
-# /proc/device-tree/system/linux,revision: under emulation a file in the
-# emulator's own root (-L), which every qemu opens in place of the host's;
-# natively, where the host has no device tree, /proc/cpuinfo's Revision line.
-# register-module plays the module there and judges every line the program
-# prints; the set-up failures are compared as the library gives them. Exits
-# 77 (skipped) without the sources or without root.
+# they change (emulated_board.sh). register-module plays the module and
+# judges every line the program prints; the set-up failures are compared as
+# the library gives them. Exits 77 (skipped) without the sources or without
+# root.
 set -euo pipefail
 source_dir=$1 work=$2 sources=${3:-}
-skipped=77
-
-if [ -z "$sources" ]; then
-  echo "skipped: the test with the real GPIO library needs its sources:" \
-       "WIRINGPI_SOURCES=<wiringPi's release tarball or source folder> tools/test"
-  exit $skipped
-fi
-if [ ! -r "$sources" ]; then
-  echo "the GPIO library's sources are not there, or not readable: $sources" >&2
-  exit 1
-fi
-# The mounts over /proc/cpuinfo and /dev must stay in the test's own
-# namespace. Where / cannot be made private (in a chroot, / is no mount
-# point), they could reach the machine's: the test is not run there.
-if ! unshare --mount --propagation private true 2>/dev/null; then
-  echo "skipped: the test with the real GPIO library needs a private mount namespace: root, and / a mount point"
-  exit $skipped
-fi
-# Each run needs the real-time priority to itself: another copy of this test
-# on the machine (another build folder, another checkout) is waited for.
-lock=/run/lock/ranging-real-time.lock
-[ -d /run/lock ] || lock=/tmp/ranging-real-time.lock
-exec 9>"$lock"
-if ! flock --nonblock 9; then
-  echo "== another run of this test holds $lock: waiting for it to end"
-  flock 9
-fi
+# shellcheck source=emulated_board.sh
+. "$(dirname "$0")/emulated_board.sh"
 
 # Readings: the board, its register file, the build, and the echoes, one a
 # reading (widths in µs, "none", or "stuck": nothing in range).
@@ -67,102 +37,7 @@ failures=(
   "pi3|1|1|$banner"$'\n'"setup wiringPi failed !|"
 )
 
-# Each board's revision code (none for the one the library cannot identify).
-declare -A revision=(
-  [pi3]=a02082 # Pi 3 Model B, BCM2837
-  [pi4]=c03111 # Pi 4 Model B, BCM2711
-  [pi5]=d04170 # Pi 5, RP1
-  [unknown]=
-)
-# Each build: its cross compiler (none natively), its emulator, its board.
-declare -A compiler=([native]=gcc [armhf]=arm-linux-gnueabihf-gcc [arm64]=aarch64-linux-gnu-gcc)
-declare -A triple=([armhf]=arm-linux-gnueabihf [arm64]=aarch64-linux-gnu)
-declare -A emulator=([armhf]=qemu-arm [arm64]=qemu-aarch64)
-builds=(native armhf arm64)
-
-# The library's own files, built with <compiler> into <dir>: every C file of
-# its folder but the network daemon's and the extensions that need it. What
-# was built is kept, keyed by what it was built from.
-build_library() {
-  local compiler=$1 dir=$2 src=$3 key
-  key=$(cat "$src"/*.c "$src"/*.h | sha256sum)
-  [ "$(cat "$dir/sources.sha256" 2>/dev/null)" = "$key" ] && return
-  rm -rf "$dir"
-  mkdir -p "$dir/include" "$dir/objects"
-  find "$src" -maxdepth 1 -name '*.c' ! -name drcNet.c ! -name drcSerial.c ! -name wpiExtensions.c -print0 |
-    xargs -0 -P "$(nproc)" -I{} sh -c "$compiler"' -O2 -D_GNU_SOURCE -fPIC -w -I"$1" -c "$2" -o "$3/$(basename "$2" .c).o"' \
-      - "$src" {} "$dir/objects"
-  "$compiler" -shared -Wl,-soname,libwiringPi.so -o "$dir/libwiringPi.so" "$dir"/objects/*.o -lm -lpthread -lrt
-  cp "$src/wiringPi.h" "$dir/include/"
-  echo "$key" >"$dir/sources.sha256"
-}
-
-# <targets> against it, in <dir>, with any more cmake options.
-build_against() {
-  local dir=$1 library=$2 targets=$3
-  shift 3
-  cmake -S "$source_dir" -B "$dir" -DRANGING_TESTS=OFF -DWIRINGPI_INCLUDE_DIR="$library/include" \
-    -DWIRINGPI_LIBRARY="$library/libwiringPi.so" "$@" | grep "wiringPi found" >/dev/null
-  # shellcheck disable=SC2086 # the targets are words
-  cmake --build "$dir" --target $targets -j"$(nproc)" >/dev/null
-}
-
-echo "== building the real GPIO library and ranging against it, natively and for both boards, in $work"
-mkdir -p "$work"
-if [ -d "$sources" ]; then
-  tree=$sources
-else
-  tree=$work/wiringpi-sources
-  rm -rf "$tree"
-  mkdir -p "$tree"
-  tar -xf "$sources" -C "$tree"
-fi
-library_src=$(dirname "$(find "$tree" -path '*/wiringPi/wiringPi.c' | head -n 1)")
-[ -f "$library_src/wiringPi.c" ] || { echo "no wiringPi/wiringPi.c in $sources" >&2; exit 1; }
-declare -A command
-for build in "${builds[@]}"; do
-  build_library "${compiler[$build]}" "$work/library-$build" "$library_src"
-  if [ "$build" = native ]; then
-    build_against "$work/native" "$work/library-native" "ranging register-module"
-    command[native]=$work/native/ranging
-  else
-    build_against "$work/$build" "$work/library-$build" ranging \
-      -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/${triple[$build]}.cmake"
-    # The emulator's root: the cross libraries, and the board's device tree.
-    mkdir -p "$work/root-$build/proc/device-tree/system"
-    ln -sfn "/usr/${triple[$build]}/lib" "$work/root-$build/lib"
-    command[$build]="${emulator[$build]} -L $work/root-$build $work/$build/ranging"
-  fi
-done
-module=$work/native/register-module
-
-mkdir -p "$work/dev"
-# in_board <board> <command...>: runs the command as on that board.
-in_board() {
-  local code=${revision[$1]} emulated
-  shift
-  {
-    printf 'processor\t: 0\nmodel name\t: ARMv7 Processor rev 4 (v7l)\n'
-    [ -z "$code" ] || printf 'Revision\t: %s\n' "$code"
-  } >"$work/cpuinfo"
-  for emulated in "${!triple[@]}"; do
-    local tree_file=$work/root-$emulated/proc/device-tree/system/linux,revision
-    rm -f "$tree_file"
-    # Four bytes, most significant first, as the firmware writes them.
-    [ -z "$code" ] || printf "\\x00\\x${code:0:2}\\x${code:2:2}\\x${code:4:2}" >"$tree_file"
-  done
-  unshare --mount --propagation private --fork sh -ec '
-    mount --bind "$1" /proc/cpuinfo
-    mount -t tmpfs -o mode=0755 tmpfs "$2"
-    for node in null zero urandom; do
-      : >"$2/$node"
-      mount --bind "/dev/$node" "$2/$node"
-    done
-    mount --move "$2" /dev
-    shift 2
-    exec "$@"
-  ' - "$work/cpuinfo" "$work/dev" "$@"
-}
+prepare_builds "${builds[@]}"
 
 failed=0
 empty=0 empty_triggers=0
