@@ -27,9 +27,9 @@ rm "$doc/LICENSE"
 cp "$source_dir/packaging/copyright" "$doc/copyright"
 gzip -9n <"$source_dir/packaging/changelog" >"$doc/changelog.gz"
 gzip -9n "$stage/usr/share/man/man1/ranging.1"
-# The service unit, where this release's systemd looks for a package's units.
-unit_dir=$(pkg-config --variable=systemdsystemunitdir systemd 2>/dev/null || echo /lib/systemd/system)
-install -D -m 644 "$source_dir/packaging/ranging.service" "$stage$unit_dir/ranging.service"
+# The service unit, where systemd looks for a package's units (on Debian 13
+# the only place lintian accepts; Debian 11 and 12 look there too).
+install -D -m 644 "$source_dir/packaging/ranging.service" "$stage/usr/lib/systemd/system/ranging.service"
 
 # dpkg-shlibdeps reads a package's name from debian/control, in a folder of
 # its own.
