@@ -70,19 +70,19 @@ std::vector<EchoRecord> gEchoes; // by trigger, from 1; written before gServed m
 // One echo, on the line in memory.
 EchoRecord driveEcho(int64_t fellNs, int widthUs)
 {
-    const sim::DrivenEcho driven = sim::driveEcho(fellNs, widthUs * int64_t{1000}, [](bool high) {
+    const realclock::DrivenEcho driven = realclock::driveEcho(fellNs, widthUs * int64_t{1000}, [](bool high) {
         gEchoLine.store(high ? HIGH : LOW, std::memory_order_release);
     });
-    return {driven.trueNs, driven.placedWithinNs <= sim::kPlacedWithinNs, driven.endedAfterNs <= kEchoTimeoutUs * 1000};
+    return {driven.trueNs, driven.placedWithinNs <= realclock::kPlacedWithinNs, driven.endedAfterNs <= kEchoTimeoutUs * 1000};
 }
 
 // The module: for each trigger, an echo of the next width, or none.
 void playModule(const std::vector<int>& widthsUs)
 {
-    if (!sim::runAsHardware())
+    if (!realclock::runAsHardware())
         std::fprintf(stderr, "ranging-loadtest: no real-time priority for the module; run as root\n");
     while (!gStop.load(std::memory_order_relaxed)) {
-        sim::napBetweenLooks();
+        realclock::napBetweenLooks();
         // A trigger that came while the last echo was still high is skipped,
         // and its reading left out.
         const int trigger = gTriggers.load(std::memory_order_acquire);
@@ -204,7 +204,7 @@ void digitalWrite(int pin, int value)
     if (pin != kTriggerPin)
         return;
     if (value == LOW && gTriggerLine.load() == HIGH) {
-        gTriggerFellNs.store(sim::realNowNs(), std::memory_order_relaxed);
+        gTriggerFellNs.store(realclock::realNowNs(), std::memory_order_relaxed);
         gTriggers.fetch_add(1, std::memory_order_release);
     }
     gTriggerLine.store(value);
@@ -214,7 +214,7 @@ void delay(unsigned int ms)
     const timespec wait{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000};
     nanosleep(&wait, nullptr);
 }
-void delayMicroseconds(unsigned int us) { sim::spinUntilNs(sim::realNowNs() + us * 1000); }
+void delayMicroseconds(unsigned int us) { realclock::spinUntilNs(realclock::realNowNs() + us * 1000); }
 // As the library does it: round-robin real-time scheduling for the caller.
 int piHiPri(const int pri)
 {

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-namespace sim {
+namespace realclock {
 
 enum class Pi { Pi3, Pi4, Pi5 };
 
@@ -76,4 +76,4 @@ private:
     uint32_t outputEnabled_ = 0;
 };
 
-} // namespace sim
+} // namespace realclock

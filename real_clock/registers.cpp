@@ -11,7 +11,7 @@
 
 #include <wiringPi.h>
 
-namespace sim {
+namespace realclock {
 
 namespace {
 
@@ -229,4 +229,4 @@ bool Registers::othersUntouched(int a, int b, int c) const
     return true;
 }
 
-} // namespace sim
+} // namespace realclock

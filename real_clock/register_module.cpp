@@ -53,14 +53,14 @@ constexpr char kBanner[] = "Program is starting ... ";
 constexpr char kReadingFormat[] = "The distance is : %lf cm%n";
 
 // What the module did for one trigger: no echo, or the echo it drove.
-using Trigger = std::optional<sim::DrivenEcho>;
+using Trigger = std::optional<realclock::DrivenEcho>;
 
-Trigger answer(sim::Registers& registers, int64_t fellNs, const sim::Echo& echo)
+Trigger answer(realclock::Registers& registers, int64_t fellNs, const sim::Echo& echo)
 {
     const std::optional<int64_t> highNs = sim::echoHighNs(echo, 0);
     if (!highNs)
         return std::nullopt;
-    return sim::driveEcho(fellNs, *highNs, [&](bool high) { registers.driveInput(kEchoBcm, high); });
+    return realclock::driveEcho(fellNs, *highNs, [&](bool high) { registers.driveInput(kEchoBcm, high); });
 }
 
 // The program, started with its standard output and error in pipes.
@@ -147,14 +147,14 @@ struct Program {
 
 // Waits for the trigger's fall after a look that saw it: at once when the
 // look saw it fall too, otherwise as it comes.
-int64_t triggerFell(sim::Registers& registers, const sim::Registers::Writes& seen)
+int64_t triggerFell(realclock::Registers& registers, const realclock::Registers::Writes& seen)
 {
     if (!seen.cleared) {
-        const int64_t limitNs = sim::realNowNs() + kReadingLimitNs;
-        while (!registers.takeOutputWrites(kTriggerBcm).cleared && sim::realNowNs() < limitNs) {
+        const int64_t limitNs = realclock::realNowNs() + kReadingLimitNs;
+        while (!registers.takeOutputWrites(kTriggerBcm).cleared && realclock::realNowNs() < limitNs) {
         }
     }
-    return sim::realNowNs();
+    return realclock::realNowNs();
 }
 
 std::vector<std::string> linesOf(const std::string& text)
@@ -206,7 +206,7 @@ std::string judge(const sim::Echo& echo, const std::vector<Trigger>& triggers, c
     if (last->endedAfterNs > kSurelyInTimeNs)
         return "left out: ends too near the time-out to say";
     // The reading printed is the last trigger's.
-    if (last->placedWithinNs > sim::kPlacedWithinNs)
+    if (last->placedWithinNs > realclock::kPlacedWithinNs)
         return "left out: its writes could be placed only within " + std::to_string(last->placedWithinNs) + " ns";
     const double trueCm = last->trueNs / 1000.0 * kCmPerUs;
     const double boundCm = kErrorBoundUs * kCmPerUs + kPrintedHalfStepCm;
@@ -233,32 +233,32 @@ bool isEmpty(const sim::Echo& echo)
 
 int main(int argc, char** argv)
 {
-    sim::Pi pi;
+    realclock::Pi pi;
     if (argc < 6 || std::string(argv[4]) != "--")
         usage("too few arguments");
-    if (!sim::piNamed(argv[1], pi))
+    if (!realclock::piNamed(argv[1], pi))
         usage("the board must be pi3, pi4 or pi5");
     std::string error;
     const std::vector<sim::Echo> script = sim::parseEchoScript(argv[3], error);
     if (!error.empty())
         usage(error.c_str());
 
-    sim::Registers registers(pi, argv[2]);
+    realclock::Registers registers(pi, argv[2]);
     Program program;
     program.start(argv + 5);
 
     // The module is hardware: it runs above the program's priority, and
     // looks at the set-up without a break until the first trigger.
-    const bool realtime = sim::runAsHardware();
+    const bool realtime = realclock::runAsHardware();
 
-    sim::Registers::Writes writes{false, false};
-    const int64_t setUpLimitNs = sim::realNowNs() + kSetUpLimitNs;
+    realclock::Registers::Writes writes{false, false};
+    const int64_t setUpLimitNs = realclock::realNowNs() + kSetUpLimitNs;
     for (unsigned looks = 0; !writes.set && !writes.cleared; ++looks) {
         registers.watchSetUp();
         writes = registers.takeOutputWrites(kTriggerBcm);
         if (looks % 4096 == 0) {
             program.look();
-            if (program.exited || program.readings() > 0 || sim::realNowNs() > setUpLimitNs)
+            if (program.exited || program.readings() > 0 || realclock::realNowNs() > setUpLimitNs)
                 break;
         }
     }
@@ -275,8 +275,8 @@ int main(int argc, char** argv)
     // was taken; the first, to the first reading.
     std::vector<std::vector<Trigger>> triggers(script.size());
     size_t reading = 0;
-    int64_t limitNs = sim::realNowNs() + kReadingLimitNs;
-    while (!program.exited && program.readings() < script.size() && sim::realNowNs() < limitNs) {
+    int64_t limitNs = realclock::realNowNs() + kReadingLimitNs;
+    while (!program.exited && program.readings() < script.size() && realclock::realNowNs() < limitNs) {
         if (writes.set || writes.cleared) {
             const int64_t fellNs = triggerFell(registers, writes);
             triggers[reading].push_back(answer(registers, fellNs, script[reading]));
@@ -284,8 +284,8 @@ int main(int argc, char** argv)
         const size_t before = program.readings();
         program.look();
         if (program.readings() != before)
-            limitNs = sim::realNowNs() + kReadingLimitNs;
-        sim::napBetweenLooks();
+            limitNs = realclock::realNowNs() + kReadingLimitNs;
+        realclock::napBetweenLooks();
         writes = registers.takeOutputWrites(kTriggerBcm);
         reading = program.readings();
     }
