@@ -124,7 +124,8 @@ in_board() {
     printf 'processor\t: 0\nmodel name\t: ARMv7 Processor rev 4 (v7l)\n'
     [ -z "$code" ] || printf 'Revision\t: %s\n' "$code"
   } >"$work/cpuinfo"
-  for emulated in "${!triple[@]}"; do
+  for emulated in "${!command[@]}"; do
+    [ "$emulated" != native ] || continue
     local tree_file=$work/root-$emulated/proc/device-tree/system/linux,revision
     rm -f "$tree_file"
     # Four bytes, most significant first, as the firmware writes them.
