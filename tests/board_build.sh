@@ -1,23 +1,20 @@
 #!/usr/bin/env bash
 # Builds the board program from a development machine as the docs tell, for
 # an older board, and runs it:
-#   board_build.sh <source dir> <triple> <work dir> <readelf>
-# The triple names the board: arm-linux-gnueabihf, a 32-bit one, built at the
-# ARMv6 level of the oldest; aarch64-linux-gnu, a 64-bit one. The sysroot
-# stands in for a copy of a Raspberry Pi OS bullseye board's root: Debian
-# 11's C library (2.31) for that architecture and its development files, g++
-# 10's libstdc++ and libgcc, and the kernel headers, downloaded once with a
-# private apt set-up (the machine's own is not touched) and kept in the work
-# folder; and a GPIO library in /usr/local that answers every call at once
-# with the echo line always low, so every reading times out.
+#   board_build.sh <source dir> <triple> <Debian architecture> <emulator> <work dir> <readelf>
+# The triple, the architecture and the emulator are the board's toolchain
+# file's: a 32-bit board (armhf) is built at the ARMv6 level of the oldest, a
+# 64-bit one (arm64) at the toolchain's own. The sysroot stands in for a copy
+# of a Raspberry Pi OS bullseye board's root: Debian 11's C library (2.31)
+# for that architecture and its development files, g++ 10's libstdc++ and
+# libgcc, and the kernel headers, downloaded once with a private apt set-up
+# (the machine's own is not touched) and kept in the work folder; and a GPIO
+# library in /usr/local that answers every call at once with the echo line
+# always low, so every reading times out.
 set -euo pipefail
-source_dir=$1 triple=$2 work=$3 readelf=$4
-
-case $triple in
-  arm-linux-gnueabihf) arch=armhf emulator=qemu-arm level=armv6 ;;
-  aarch64-linux-gnu) arch=arm64 emulator=qemu-aarch64 level= ;;
-  *) echo "no board root is known for $triple" >&2; exit 1 ;;
-esac
+source_dir=$1 triple=$2 arch=$3 emulator=$4 work=$5 readelf=$6
+level=
+[ "$arch" != armhf ] || level=armv6
 
 # The newest symbol versions that the root provides.
 newest_glibc=2.31

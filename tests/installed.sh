@@ -138,10 +138,12 @@ as_service traced yes sh -c 'strace -f -qq -o "$0" "$@" & tracer=$!
 sed -n 's/^[0-9]\+ \+\([a-z0-9_]\+\)(.*/\1/p' "$private/out/trace" | sort -u >"$work/calls"
 echo "   $(wc -l <"$work/calls") calls: $(paste -sd' ' "$work/calls")"
 [ "$(wc -l <"$work/calls")" -gt 10 ] || wrong "too few calls traced"
-[ -z "$(forbidden "$unit")" ] || wrong "the unit forbids $(forbidden "$unit")"
+denied=$(forbidden "$unit")
+[ -z "$denied" ] || wrong "the unit forbids $denied"
 printf 'SystemCallFilter=~@resources\n' | cat "$unit" - >"$work/forbids-resources.service"
-echo "   with ~@resources added, the unit forbids: $(forbidden "$work/forbids-resources.service")"
-[[ " $(forbidden "$work/forbids-resources.service") " == *" sched_setscheduler "* ]] ||
+denied=$(forbidden "$work/forbids-resources.service")
+echo "   with ~@resources added, the unit forbids: $denied"
+[[ " $denied " == *" sched_setscheduler "* ]] ||
   wrong "~@resources forbids no sched_setscheduler"
 
 echo "== purged"
