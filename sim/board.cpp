@@ -204,12 +204,6 @@ void Board::pause(int64_t ns)
     }
 }
 
-Board& board()
-{
-    static Board theBoard;
-    return theBoard;
-}
-
 void resetBoard()
 {
     board() = Board{};

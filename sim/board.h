@@ -133,8 +133,14 @@ private:
     std::function<void(const PollEvent&)> pollWatcher_;
 };
 
-// The board that the library's calls reach.
-Board& board();
+// The board that the library's calls reach. Defined here so that each of
+// the library's calls reaches it without a call of its own: under emulation
+// calls cost far more than the work of a poll.
+inline Board& board()
+{
+    static Board theBoard;
+    return theBoard;
+}
 
 // Puts a new board in place of the old one.
 void resetBoard();

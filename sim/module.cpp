@@ -82,13 +82,4 @@ Echo Module::nextEcho(int64_t nowNs)
     return script_[scriptNext_++];
 }
 
-int Module::echoLevel(int64_t nowNs) const
-{
-    for (const HighSpan& span : echoSpans_) {
-        if (span.riseNs <= nowNs && nowNs < span.fallNs)
-            return HIGH;
-    }
-    return LOW;
-}
-
 } // namespace sim

@@ -8,6 +8,8 @@
 #include <optional>
 #include <vector>
 
+#include <wiringPi.h>
+
 namespace sim {
 
 constexpr int64_t kNsPerUs = 1000;
@@ -53,7 +55,14 @@ public:
     // The trigger line goes from `from` to `to` at `nowNs`. `pollNs` is what
     // one poll of the echo costs, which a MeasuredAs echo is sized by.
     void onTrigger(int from, int to, int64_t nowNs, int64_t pollNs);
-    int echoLevel(int64_t nowNs) const;
+    int echoLevel(int64_t nowNs) const
+    {
+        for (const HighSpan& span : echoSpans_) {
+            if (span.riseNs <= nowNs && nowNs < span.fallNs)
+                return HIGH;
+        }
+        return LOW;
+    }
 
 private:
     struct HighSpan {
