@@ -7,10 +7,9 @@
 # 64-bit one (arm64) at the toolchain's own. The sysroot stands in for a copy
 # of a Raspberry Pi OS bullseye board's root: Debian 11's C library (2.31)
 # for that architecture and its development files, g++ 10's libstdc++ and
-# libgcc, and the kernel headers, downloaded once with a private apt set-up
-# (the machine's own is not touched) and kept in the work folder; and a GPIO
-# library in /usr/local that answers every call at once with the echo line
-# always low, so every reading times out.
+# libgcc, and the kernel headers, extracted once with mmdebstrap and kept in
+# the work folder; and a GPIO library in /usr/local that answers every call
+# at once with the echo line always low, so every reading times out.
 set -euo pipefail
 source_dir=$1 triple=$2 arch=$3 emulator=$4 work=$5 readelf=$6
 level=
@@ -22,26 +21,22 @@ newest_glibcxx=3.4.28
 
 root=$work/bullseye-$arch-root
 if [ ! -e "$root/.assembled" ]; then
-  apt=$work/apt
-  rm -rf "$root" "$apt"
-  mkdir -p "$root" "$apt/etc/sources.list.d" "$apt/etc/preferences.d" "$apt/lists/partial" \
-    "$apt/cache/archives/partial" "$apt/debs"
-  echo "deb [arch=$arch signed-by=/usr/share/keyrings/debian-archive-keyring.gpg]" \
-    "http://deb.debian.org/debian bullseye main" >"$apt/etc/sources.list"
-  : >"$apt/status"
-  private=(-qq -o Dir::Etc="$apt/etc" -o Dir::State="$apt" -o Dir::State::status="$apt/status"
-    -o Dir::Cache="$apt/cache" -o APT::Architecture=$arch -o APT::Architectures=$arch
-    -o APT::Sandbox::User=root -o Debug::NoLocking=1)
-  apt-get "${private[@]}" update
-  (cd "$apt/debs" && apt-get "${private[@]}" download libc6 libc6-dev libgcc-s1 libgcc-10-dev \
-    libstdc++6 libstdc++-10-dev linux-libc-dev)
-  # Unpacked, and listed in the root's own package database as a board's
-  # packages are, for dpkg-shlibdeps: their status, files and symbols.
+  rm -rf "$root"
+  mkdir -p "$root"
+  # Only extracted, with no maintainer script run, so nothing of the board's
+  # needs emulating; the packages are kept, for the database below. From the
+  # machine's own mirror, or mmdebstrap's default.
+  mirror=$("$source_dir/tools/debian-mirror")
+  mmdebstrap --quiet --variant=extract --arch="$arch" --skip=cleanup/apt/cache \
+    --include=libc6,libc6-dev,libgcc-s1,libgcc-10-dev,libstdc++6,libstdc++-10-dev,linux-libc-dev \
+    bullseye "$root" ${mirror:+"$mirror"} </dev/null
+  # Listed in the root's own package database as a board's packages are,
+  # for dpkg-shlibdeps: their status, files and symbols.
   admin=$root/var/lib/dpkg
   mkdir -p "$admin/info"
   echo 1 >"$admin/info/format" # file lists named <package>:<architecture>
-  for deb in "$apt"/debs/*.deb; do
-    dpkg-deb -x "$deb" "$root"
+  : >"$admin/status"
+  for deb in "$root"/var/cache/apt/archives/*.deb; do
     name=$(dpkg-deb -f "$deb" Package)
     [ "$(dpkg-deb -f "$deb" Multi-Arch)" != same ] || name+=":$arch"
     { dpkg-deb -f "$deb"; printf 'Status: install ok installed\n\n'; } >>"$admin/status"
