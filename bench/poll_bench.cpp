@@ -100,12 +100,12 @@ public:
 
     // The library's own context would add Debian's warning that the library
     // was built without NDEBUG: true of its own code, and nothing to do with
-    // what it times.
+    // what it times. This line heads the results, so it goes where they go.
     bool ReportContext(const Context& context) override
     {
         name_field_width_ = context.name_field_width;
         printed_header_ = false;
-        GetErrorStream() << "Run on " << context.cpu_info.num_cpus << " CPUs; each cost is the least of "
+        GetOutputStream() << "Run on " << context.cpu_info.num_cpus << " CPUs; each cost is the least of "
                          << "many runs taken in turns\n";
         return true;
     }
