@@ -1,45 +1,57 @@
 #!/usr/bin/env bash
-# Makes ranging's Debian package from a build tree in which `ranging` is
-# built (the `deb` target runs it):
-#   build_deb.sh <source dir> <build dir> <version> <architecture> <GPIO library's folder> [<board's root>]
-# It installs the build into a staging tree under /usr, stripped, adds what
-# Debian's policy asks for beside it, and writes
-# <build dir>/ranging_<version>_<architecture>.deb. The C library dependency
-# is what dpkg-shlibdeps finds: against this machine's packages, or, for a
-# build from a board's root, against that root's own package database
-# (<root>/var/lib/dpkg). The GPIO library is the maintained wiringPi's own
-# package, in no distribution's archive: named here, from the version whose
-# Pi 5 support the program needs.
+# Makes ranging's Debian package from a configured build tree, as Debian
+# makes every package (the `deb` target runs it):
+#   build_deb.sh <source dir> <build dir> <architecture> <board's root, or ""> -- <cmake settings...>
+# 1. The program is built again, in <build dir>/deb/build, with the settings
+#    given (the build tree's toolchain, board and GPIO library) and the
+#    flags Debian builds packages with, dpkg-buildflags', all hardening on,
+#    for the package's architecture.
+# 2. It is installed into the package's tree, and debhelper does the rest:
+#    the service unit with the maintainer scripts that install, upgrade,
+#    remove and purge it (dh_installsystemd), the copyright file, the
+#    changelog, stripping, the control file.
+# It writes <build dir>/ranging_<version>_<architecture>.deb and prints its
+# path. The version is the changelog's, or RANGING_DEB_VERSION where set (a
+# test's "newer" package). The C library dependency is what dpkg-shlibdeps
+# finds: against this machine's packages, or, for a build from a board's
+# root, against that root's own package database (<root>/var/lib/dpkg).
 set -euo pipefail
-source_dir=$1 build=$2 version=$3 arch=$4 gpio_library=$5 root=${6:-}
-wiringpi_dependency="wiringpi (>= 3.0)"
-maintainer="the ranging authors <ranging-authors@example.org>"
-
+source_dir=$1 build=$2 arch=$3 root=$4
+shift 5 # and the --
 deb=$build/deb
-stage=$deb/ranging_${version}_$arch
 rm -rf "$deb"
-mkdir -p "$stage/DEBIAN"
-DESTDIR=$stage cmake --install "$build" --prefix /usr --strip >/dev/null
-doc=$stage/usr/share/doc/ranging
-# Debian keeps the licence in the copyright file, the manual page and the
-# changelog compressed.
-rm "$doc/LICENSE"
-cp "$source_dir/packaging/copyright" "$doc/copyright"
-gzip -9n <"$source_dir/packaging/changelog" >"$doc/changelog.gz"
-gzip -9n "$stage/usr/share/man/man1/ranging.1"
-# The service unit, where systemd looks for a package's units (on Debian 13
-# the only place lintian accepts; Debian 11 and 12 look there too).
-install -D -m 644 "$source_dir/packaging/ranging.service" "$stage/usr/lib/systemd/system/ranging.service"
 
-# dpkg-shlibdeps reads a package's name from debian/control, in a folder of
-# its own.
-mkdir -p "$deb/source/debian"
-printf 'Source: ranging\n\nPackage: ranging\nArchitecture: any\n' >"$deb/source/debian/control"
-shlibdeps=(dpkg-shlibdeps -O --ignore-missing-info -l"$gpio_library")
+# Everything below works for the package's architecture.
+eval "$(dpkg-architecture -a"$arch" -s 2>/dev/null)"
+
+echo "building the program for the package, with Debian's build flags, in $deb/build" >&2
+# The flags as debhelper hands them to CMake: the preprocessor's with the
+# compiler's. The build type adds none of its own.
+flags=$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)
+(
+  eval "$flags"
+  export CFLAGS="$CPPFLAGS $CFLAGS" CXXFLAGS="$CPPFLAGS $CXXFLAGS"
+  cmake -S "$source_dir" -B "$deb/build" -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
+    -DRANGING_TESTS=OFF "$@" >/dev/null
+)
+cmake --build "$deb/build" --target ranging -j"$(nproc)" >/dev/null
+
+# The package's tree, debian/ranging, beside what debhelper reads.
+source=$deb/source
+package=$source/debian/ranging
+mkdir -p "$source/debian"
+DESTDIR=$package cmake --install "$deb/build" >/dev/null
+rm "$package/usr/share/doc/ranging/LICENSE" # Debian keeps it in the copyright file
+cp "$source_dir/packaging/control" "$source_dir/packaging/copyright" "$source_dir/packaging/changelog" \
+  "$source/debian/"
+cp "$source_dir/packaging/ranging.service" "$source/debian/ranging.service"
+
+# dpkg-shlibdeps asks the package database for a library by the path it
+# found it at, inside the root: a copy of the root's database whose file
+# lists carry the root's prefix answers it.
+gpio_library=$(sed -n 's/^WIRINGPI_LIBRARY:FILEPATH=//p' "$deb/build/CMakeCache.txt")
+shlibdeps=(dpkg-shlibdeps -Tdebian/ranging.substvars --ignore-missing-info -l"$(dirname "$gpio_library")")
 if [ -n "$root" ]; then
-  # dpkg-shlibdeps asks the package database for a library by the path it
-  # found it at, inside the root: a copy of the root's database whose file
-  # lists carry the root's prefix answers it.
   admin=$deb/admin
   mkdir -p "$admin/info"
   cp "$root/var/lib/dpkg/status" "$admin/status"
@@ -54,36 +66,31 @@ if [ -n "$root" ]; then
     [ -d "$dir" ] && shlibdeps+=(-l"$dir")
   done
 fi
-# The GPIO library, whose name carries no version, comes from no package
-# dpkg-shlibdeps knows of: it is named above. Any other warning (a library
-# the program need not load, one not found) is an error.
-depends=$(cd "$deb/source" && "${shlibdeps[@]}" "$stage/usr/bin/ranging" 2>"$deb/shlibdeps.log" |
-  sed -n 's/^shlibs:Depends=//p')
-if grep -v "libwiringPi\.so" "$deb/shlibdeps.log" >&2; then
-  exit 1
-fi
-case $depends in
-  libc6*) ;;
-  *) echo "dpkg-shlibdeps found no C library dependency: \"$depends\"" >&2; exit 1 ;;
-esac
 
-cat >"$stage/DEBIAN/control" <<CONTROL
-Package: ranging
-Version: $version
-Architecture: $arch
-Maintainer: $maintainer
-Installed-Size: $(du -sk --exclude=DEBIAN "$stage" | cut -f1)
-Depends: $depends, $wiringpi_dependency
-Section: electronics
-Priority: optional
-Description: distance readings from an ultrasonic module on a Raspberry Pi
- ranging measures distance with an ultrasonic time-of-flight module wired to
- two GPIO lines of a Raspberry Pi. About once a second it sends the module a
- 10 microsecond trigger pulse, times the echo, and prints the distance in
- centimetres, one line a reading, until it is killed.
- .
- A service unit runs it without root, its readings in the journal.
-CONTROL
-(cd "$stage" && find . -type f ! -path './DEBIAN/*' | sed 's|^\./||' | sort | xargs md5sum) >"$stage/DEBIAN/md5sums"
-fakeroot dpkg-deb --build -Zxz "$stage" "$build/ranging_${version}_$arch.deb" >/dev/null
+cd "$source"
+version=${RANGING_DEB_VERSION:-$(dpkg-parsechangelog -SVersion)}
+{
+  dh_installdocs
+  dh_installchangelogs
+  # Installed, neither enabled nor started: see the README.
+  dh_installsystemd --no-enable
+  dh_strip --no-automatic-dbgsym
+  dh_compress -X.md # the documents link to each other by name
+  dh_fixperms
+  dh_installdeb
+  # The GPIO library, whose name carries no version, comes from no package
+  # dpkg-shlibdeps knows of: the control file names it. Any other warning (a
+  # library the program need not load, one not found) is an error.
+  "${shlibdeps[@]}" debian/ranging/usr/bin/ranging 2>"$deb/shlibdeps.log"
+  if grep -v "libwiringPi\.so" "$deb/shlibdeps.log" >&2; then
+    exit 1
+  fi
+  if ! grep -q '^shlibs:Depends=libc6' debian/ranging.substvars; then
+    echo "dpkg-shlibdeps found no C library dependency: $(cat debian/ranging.substvars)" >&2
+    exit 1
+  fi
+  dh_gencontrol -- -v"$version"
+  dh_md5sums
+  dh_builddeb --destdir="$build"
+} >"$deb/debhelper.log"
 echo "$build/ranging_${version}_$arch.deb"

@@ -118,9 +118,12 @@ if [ "$actual" != "$expected" ]; then
   exit 1
 fi
 # Its package, from that root: the C library it depends on as the root's own
-# packages say, lintian finding nothing to say.
+# packages say, lintian finding nothing to say, not even of its hardening.
 deb=$(cmake --build "$build" --target deb | grep '\.deb$')
 lintian "$deb" 2>/dev/null
+if lintian -I "$deb" 2>/dev/null | grep hardening- >&2; then
+  exit 1
+fi
 depends=$(dpkg-deb -f "$deb" Depends)
 case $depends in
   "libc6 (>= 2."*"), wiringpi (>= 3.0)") ;;

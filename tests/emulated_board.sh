@@ -6,6 +6,7 @@
 #   prepare_builds <build...>    native, armhf and arm64: the library built
 #                                with that compiler, ranging against it;
 #                                command[<build>] then starts it
+#   standin_package <build> <deb>  a wiringpi package of that build's library
 #   in_board <board> <command...>
 # Each run is in a private mount namespace whose /dev holds only null, zero,
 # urandom and, made by register-module, the register file the library maps.
@@ -113,6 +114,21 @@ prepare_builds() {
       command[$build]="${emulator[$build]} -L $work/root-$build $work/$build/ranging"
     fi
   done
+}
+
+# standin_package <build> <deb>: the stand-in for the GPIO library's own
+# package, wiringpi, for that build's architecture: its library and header.
+standin_package() {
+  local build=$1 tree=$work/wiringpi-standin-$1 arch
+  arch=$(dpkg --print-architecture)
+  [ "$build" = native ] || arch=$build
+  rm -rf "$tree"
+  install -D -m 644 "$work/library-$build/libwiringPi.so" "$tree/usr/lib/libwiringPi.so"
+  install -D -m 644 "$work/library-$build/include/wiringPi.h" "$tree/usr/include/wiringPi.h"
+  mkdir -p "$tree/DEBIAN"
+  printf 'Package: wiringpi\nVersion: 3.14\nArchitecture: %s\nMaintainer: %s\nDescription: %s\n' \
+    "$arch" "nobody <nobody@example.org>" "stand-in for the GPIO library" >"$tree/DEBIAN/control"
+  dpkg-deb --root-owner-group --build "$tree" "$2" >/dev/null
 }
 
 mkdir -p "$work/dev"

@@ -38,24 +38,29 @@ cmake -S "$source_dir" -B "$build" -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 deb=$(cmake --build "$build" --target deb | grep '\.deb$')
 version=$(sed -n 's/^project(ranging VERSION \([0-9.]*\) .*/\1/p' "$source_dir/CMakeLists.txt")
 [ "$(basename "$deb")" = "ranging_${version}_$(dpkg --print-architecture).deb" ] || wrong "named $deb"
+# Clean, and built as Debian builds packages: no hardening tag even among
+# lintian's notes.
 lintian "$deb" 2>/dev/null || wrong "lintian: as above"
-expected=$(printf '%s\n' usr/bin/ranging usr/share/man/man1/ranging.1.gz usr/lib/systemd/system/ranging.service \
+hardening=$(lintian -I "$deb" 2>/dev/null | grep hardening- || true)
+[ -z "$hardening" ] || wrong "not hardened: $hardening"
+# The unit where that release's debhelper puts it.
+contents=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub("^\\./", "", $6); print $6 }' | sort)
+unit_path=$(grep 'lib/systemd/system/ranging.service$' <<<"$contents" || true)
+case $unit_path in
+  lib/systemd/system/ranging.service | usr/lib/systemd/system/ranging.service) ;;
+  *) wrong "the unit is at \"$unit_path\"" ;;
+esac
+expected=$(printf '%s\n' usr/bin/ranging usr/share/man/man1/ranging.1.gz "$unit_path" \
   usr/share/doc/ranging/{README.md,copyright,changelog.gz} \
   $(cd "$source_dir" && ls docs/*.md | sed 's|^|usr/share/doc/ranging/|') | sort)
-contents=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub("^\\./", "", $6); print $6 }' | sort)
 [ "$contents" = "$expected" ] || wrong "it holds:"$'\n'"$contents"
-echo "   $(du -k "$deb" | cut -f1) kB; Depends: $(dpkg-deb -f "$deb" Depends)"
+# debhelper's maintainer scripts, which start, restart, stop and forget the
+# service.
+scripts=$(dpkg-deb -I "$deb" | awk '$NF == "#!/bin/sh" { print $(NF - 1) }' | paste -sd' ')
+[ "$scripts" = "postinst postrm prerm" ] || wrong "maintainer scripts: $scripts"
+echo "   $(du -k "$deb" | cut -f1) kB; Depends: $(dpkg-deb -f "$deb" Depends); maintainer scripts: $scripts"
 
-# The stand-in for the GPIO library's own package: its library and header.
-standin=$work/wiringpi-standin
-rm -rf "$standin"
-install -D -m 644 "$work/library-native/libwiringPi.so" "$standin/usr/lib/libwiringPi.so"
-install -D -m 644 "$work/library-native/include/wiringPi.h" "$standin/usr/include/wiringPi.h"
-mkdir -p "$standin/DEBIAN"
-printf 'Package: wiringpi\nVersion: 3.14\nArchitecture: %s\nMaintainer: %s\nDescription: %s\n' \
-  "$(dpkg --print-architecture)" "nobody <nobody@example.org>" "stand-in for the GPIO library" \
-  >"$standin/DEBIAN/control"
-dpkg-deb --root-owner-group --build "$standin" "$work/wiringpi.deb" >/dev/null
+standin_package native "$work/wiringpi.deb"
 
 # The scratch root's package database lists this machine's C library as
 # installed, but holds none of its files. It is where any user may
@@ -65,13 +70,18 @@ trap 'rm -rf "$private"' EXIT
 chmod 755 "$private"
 mkdir -m 1777 "$private/out"
 scratch=$private/root
-mkdir -p "$scratch/var/lib/dpkg/info" "$scratch/var/lib/dpkg/updates"
+# systemd's state folder is there, as on any system with systemd: the
+# maintainer scripts keep the service's state in it.
+mkdir -p "$scratch/var/lib/dpkg/info" "$scratch/var/lib/dpkg/updates" "$scratch/var/lib/systemd"
 dpkg-query --status libc6 >"$scratch/var/lib/dpkg/status"
 : >"$scratch/var/lib/dpkg/info/libc6:$(dpkg --print-architecture).list"
 files_in() { (cd "$scratch" && find . ! -path './var/lib/dpkg*' | sort); }
-dpkg --root="$scratch" --install "$work/wiringpi.deb" >/dev/null
+# The maintainer scripts run here, not chrooted, with DPKG_ROOT telling them
+# where: the scratch root has no shell of its own.
+dpkg=(dpkg --root="$scratch" --force-script-chrootless)
+"${dpkg[@]}" --install "$work/wiringpi.deb" >/dev/null
 before=$(files_in)
-dpkg --root="$scratch" --install "$deb" >/dev/null
+"${dpkg[@]}" --install "$deb" >/dev/null
 [ -x "$scratch/usr/bin/ranging" ] || wrong "no /usr/bin/ranging"
 [ "$(man --manpath="$scratch/usr/share/man" -w 1 ranging)" = "$scratch/usr/share/man/man1/ranging.1.gz" ] ||
   wrong "man 1 ranging finds no page"
@@ -150,6 +160,6 @@ echo "   with ~@resources added, the unit forbids: $denied"
   wrong "~@resources forbids no sched_setscheduler"
 
 echo "== purged"
-dpkg --root="$scratch" --purge ranging >/dev/null
+"${dpkg[@]}" --purge ranging >/dev/null
 [ "$(files_in)" = "$before" ] || wrong "left behind: $(diff <(echo "$before") <(files_in) | grep '^>')"
 exit $failed
