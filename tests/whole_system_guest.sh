@@ -1,0 +1,294 @@
+#!/bin/bash
+# The whole-system test's steps, inside the booted board system: run at each
+# boot, before ranging's service may start, by the system's ranging-test
+# unit from the disk labelled ranging-test, which whole_system.sh makes with
+# this file as its `steps` and the packages and register-module beside it.
+# It puts the registers in place where the boot needs them, then goes on in
+# the background, so that the boot goes on too.
+#   boot 1, a Pi 4 (/dev/gpiomem): the packages installed with apt; the
+#     service enabled and started, every reading judged by register-module
+#     from the journal; the banner first in the journal, then a reading a
+#     second; the process's user, group, capabilities, seccomp filter,
+#     scheduling and locked memory; killed, back after the unit's back-off;
+#     without registers, given up after the unit's start limit, each start's
+#     banner before the GPIO library's message; a newer package installed
+#     over the running service: a new process, of the new program.
+#   boot 2, a Pi 5 (/dev/gpiomem0): the service started by itself at boot,
+#     its readings judged; the journal and the process as above; removed
+#     with apt: no process and no unit left; purged: nothing of it left.
+# Each step prints its verdict and time on the console, in lines that begin
+# "ranging-test: ", and each boot ends with "ranging-test: verdict: right"
+# (or wrong) and powers the machine off.
+set -uo pipefail
+disk=/run/ranging-test
+cd "$disk"
+boot=$(cat stage)
+# The readings register-module plays, one a second: echo widths in µs, or
+# none at all.
+echoes="1500 5000 none 10000 3000 none 8000 600"
+banner="Program is starting ..." # as the journal keeps it, without its trailing blank
+unit=ranging.service
+
+say() { echo "ranging-test: $*"; }
+
+# journal_cursor: where the journal ends now.
+journal_cursor() { journalctl -q -n 1 -o export | sed -n 's/^__CURSOR=//p'; }
+
+# play_module <board> <register file> <echoes> <report>: register-module,
+# in the background, plays the module on a new register file for the
+# service's program, judging the lines the program writes into the journal
+# from now on. Returns once the register file is there for the gpio group.
+play_module() {
+  local cursor
+  cursor=$(journal_cursor)
+  timeout 180 ./register-module --service "$1" "$2" "$3" -- journalctl -f -q -o cat --after-cursor="$cursor" \
+    _SYSTEMD_UNIT=$unit _TRANSPORT=stdout >"$4" 2>&1 &
+  module=$!
+  for _ in $(seq 100); do
+    [ -e "$2" ] && break
+    sleep 0.1
+  done
+  chgrp gpio "$2" && chmod 660 "$2"
+}
+
+# The steps' verdicts: step <title> begins one, wrong <why> marks it wrong,
+# and end_step prints its verdict and how long it took.
+failed=0
+step() {
+  title=$1
+  problems=()
+  step_start=$(date +%s.%N)
+}
+wrong() { problems+=("$*"); }
+note() { say "     $*"; }
+end_step() {
+  local took
+  took=$(awk -v from="$step_start" -v to="$(date +%s.%N)" 'BEGIN { printf "%.1f", to - from }')
+  if [ ${#problems[@]} -eq 0 ]; then
+    say "right ($took s): $title"
+  else
+    say "WRONG ($took s): $title"
+    local problem
+    for problem in "${problems[@]}"; do note "$problem"; done
+    failed=1
+  fi
+}
+
+# module_verdict <report>: waits for register-module and takes its verdict.
+# At a boot that started it before this went on in the background, it is no
+# child of this shell's.
+module_verdict() {
+  wait "$module" 2>/dev/null
+  while kill -0 "$module" 2>/dev/null; do sleep 0.2; done
+  sed 's/^/  /' "$1" | while IFS= read -r line; do note "$line"; done
+  [ "$(tail -n 1 "$1")" = right ] || wrong "register-module's verdict, above"
+}
+
+main_pid() { systemctl show -P MainPID $unit; }
+
+# wait_until <seconds> <command...>: polls the command, ten times a second.
+wait_until() {
+  local limit=$(($1 * 10))
+  shift
+  for _ in $(seq "$limit"); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# entries <invocation>: the lines the service's program wrote in that
+# invocation, each as "<time in µs> <line>".
+entries() {
+  journalctl -q -o export _SYSTEMD_INVOCATION_ID="$1" _TRANSPORT=stdout |
+    awk '/^__REALTIME_TIMESTAMP=/ { sub(/^[^=]*=/, ""); at = $0 }
+         /^MESSAGE=/ { sub(/^MESSAGE=/, ""); print at " " $0 }'
+}
+
+check_board() {
+  local code
+  code=$(od -An -tx1 /proc/device-tree/system/linux,revision | tr -d ' \n')
+  step "the board is a $1, revision $2 in the device tree"
+  [ "$code" = "00$2" ] || wrong "the device tree says $code"
+  end_step
+}
+
+# check_journal: the running invocation's lines, the banner first, with a
+# time stamp of its own, then readings about a second apart, and nothing
+# else: standard error, in the same log, would show here.
+check_journal() {
+  step "the journal: the banner first, on its own, then a reading a second, nothing else"
+  local lines
+  lines=$(entries "$(systemctl show -P InvocationID $unit)")
+  note "its first lines:"
+  head -n 3 <<<"$lines" | while read -r at line; do
+    note "  $(date -u -d "@${at:0:-6}.${at: -6}" +%T.%6N) $line"
+  done
+  awk -v banner="$banner" '
+    NR == 1 { if (substr($0, index($0, " ") + 1) != banner) print "the first line is not the banner"; first = $1; next }
+    NR == 2 && $1 == first { print "the banner shares its time stamp with the first reading" }
+    $0 !~ /^[0-9]+ The distance is : [0-9]+\.[0-9][0-9] cm$/ { print "not a reading: " $0; next }
+    last && ($1 - last < 990000 || $1 - last > 2000000) { printf "%.3f s between readings\n", ($1 - last) / 1e6 }
+    { last = $1 }
+    END { if (NR < 3) print "only " NR " lines" }' <<<"$lines" >problems
+  while IFS= read -r problem; do wrong "$problem"; done <problems
+  end_step
+}
+
+# check_process: the program as the unit runs it.
+check_process() {
+  step "the process: not root, in group gpio, CAP_SYS_NICE alone, seccomp, SCHED_RR 40, memory locked"
+  local pid status gpio limit policy
+  pid=$(main_pid)
+  status=$(cat /proc/"$pid"/status)
+  field() { sed -n "s/^$1:[[:space:]]*//p" <<<"$status"; }
+  gpio=$(getent group gpio | cut -d: -f3)
+  limit=$(($(systemctl show -P LimitMEMLOCK $unit) / 1024))
+  policy=$(chrt -p "$pid" | sed -n 's/.*policy: //p; s/.*priority: //p' | paste -sd' ')
+  note "uid $(field Uid | cut -f1), groups $(field Groups), CapEff $(field CapEff), Seccomp $(field Seccomp)," \
+    "$policy, VmLck $(field VmLck), VmSize $(field VmSize) (LimitMEMLOCK $limit kB)"
+  [ "$(field Uid | cut -f1)" != 0 ] || wrong "it runs as root"
+  # Its groups: gpio, and the one of its own that comes with its user.
+  local groups
+  groups=$(field Groups | tr ' ' '\n' | grep -vx -e "$gpio" -e "$(field Gid | cut -f1)" -e '' | paste -sd' ')
+  field Groups | tr ' ' '\n' | grep -qx "$gpio" || wrong "not in group gpio ($gpio)"
+  [ -z "$groups" ] || wrong "in other groups: $groups"
+  [ "$(field CapEff)" = 0000000000800000 ] || wrong "its capabilities are not CAP_SYS_NICE alone"
+  [ "$(field Seccomp)" = 2 ] || wrong "no seccomp filter"
+  [ "$policy" = "SCHED_RR 40" ] || wrong "not SCHED_RR 40"
+  [ "$(field VmLck | cut -d' ' -f1)" -gt 0 ] || wrong "no memory locked"
+  [ "$(field VmSize | cut -d' ' -f1)" -lt "$limit" ] || wrong "VmSize is not below LimitMEMLOCK"
+  note "$(systemd-analyze security $unit 2>&1 | grep 'Overall exposure')"
+  end_step
+}
+
+boot_1() {
+  check_board "Pi 4" c03111
+
+  step "apt install ./wiringpi_3.14_arm64.deb ./ranging_1.0.0_arm64.deb: installed, neither enabled nor started"
+  apt install -y ./wiringpi_3.14_arm64.deb ./ranging_1.0.0_arm64.deb >apt-install.log 2>&1 ||
+    wrong "apt install failed: $(tail -n 3 apt-install.log | paste -sd'|')"
+  [ "$(dpkg-query -W -f='${Version}' ranging)" = 1.0.0 ] || wrong "ranging 1.0.0 is not installed"
+  [ "$(systemctl is-enabled $unit)" = disabled ] || wrong "it is $(systemctl is-enabled $unit)"
+  [ "$(systemctl is-active $unit)" = inactive ] || wrong "it is $(systemctl is-active $unit)"
+  end_step
+
+  step "systemctl enable --now ranging: every reading right, on /dev/gpiomem"
+  play_module pi4 /dev/gpiomem "$echoes" module-1.txt
+  systemctl enable --now $unit 2>&1 | while IFS= read -r line; do note "$line"; done
+  module_verdict module-1.txt
+  end_step
+  check_journal
+  check_process
+
+  step "killed: back after the unit's back-off"
+  local old back restart
+  restart=$(systemctl show -P RestartUSec $unit)
+  old=$(main_pid)
+  kill -KILL "$old"
+  back=$(date +%s)
+  new_pid() { local pid; pid=$(main_pid); [ "$pid" != 0 ] && [ "$pid" != "$old" ]; }
+  if wait_until 30 new_pid; then
+    note "back after $(($(date +%s) - back)) s (RestartSec $restart), as PID $(main_pid)"
+    [ $(($(date +%s) - back)) -ge 9 ] || wrong "back before its back-off"
+  else
+    wrong "not back after 30 s"
+  fi
+  end_step
+
+  step "without registers: given up after the unit's start limit; each start's banner before the library's message"
+  local cursor burst invocations
+  systemctl stop $unit
+  rm /dev/gpiomem
+  systemctl reset-failed $unit
+  cursor=$(journal_cursor)
+  systemctl start $unit
+  burst=$(systemctl show -P StartLimitBurst $unit)
+  # Given up: failed, and systemd said why.
+  given_up() {
+    [ "$(systemctl show -P ActiveState $unit)" = failed ] &&
+      journalctl -q -o cat --after-cursor="$cursor" -u $unit | grep -q 'Start request repeated too quickly'
+  }
+  wait_until 180 given_up || wrong "not given up at its start limit within 180 s"
+  note "$(systemctl show -P ActiveState $unit), status $(systemctl show -P ExecMainStatus $unit):" \
+    "$(journalctl -q -o cat --after-cursor="$cursor" -u $unit | grep 'Start request repeated')"
+  invocations=$(journalctl -q -o export --after-cursor="$cursor" _SYSTEMD_UNIT=$unit _TRANSPORT=stdout |
+    sed -n 's/^_SYSTEMD_INVOCATION_ID=//p' | awk '!seen[$0]++')
+  [ "$(wc -l <<<"$invocations")" = "$burst" ] || wrong "$(wc -l <<<"$invocations") starts, not $burst"
+  note "a start's first lines:"
+  entries "$(head -n 1 <<<"$invocations")" | head -n 3 | while read -r at line; do
+    note "  $(date -u -d "@${at:0:-6}.${at: -6}" +%T.%6N) $line"
+  done
+  local invocation
+  for invocation in $invocations; do
+    [ "$(entries "$invocation" | head -n 1 | cut -d' ' -f2-)" = "$banner" ] || wrong "a start whose first line is not the banner"
+    [ "$(entries "$invocation" | wc -l)" -gt 1 ] || wrong "a start without the library's message"
+  done
+  end_step
+
+  step "apt install ./ranging_1.0.0+1_arm64.deb over the running service: a new process, of the new program"
+  play_module pi4 /dev/gpiomem "1500 none" module-2.txt
+  systemctl reset-failed $unit
+  systemctl start $unit
+  module_verdict module-2.txt
+  old=$(main_pid)
+  apt install -y ./ranging_1.0.0+1_arm64.deb >apt-upgrade.log 2>&1 ||
+    wrong "apt install failed: $(tail -n 3 apt-upgrade.log | paste -sd'|')"
+  wait_until 10 new_pid || wrong "still PID $old, of the program before"
+  local pid
+  pid=$(main_pid)
+  note "PID $old before, $pid after; $(readlink /proc/"$pid"/exe)"
+  [ "$(stat -L -c %i /proc/"$pid"/exe)" = "$(stat -c %i /usr/bin/ranging)" ] || wrong "not the program installed"
+  [ "$(dpkg-query -W -f='${Version}' ranging)" = 1.0.0+1 ] || wrong "not the newer version"
+  ! kill -0 "$old" 2>/dev/null || wrong "the program before still runs"
+  end_step
+}
+
+boot_2() {
+  check_board "Pi 5" d04170
+
+  step "started by itself at boot: every reading right, on /dev/gpiomem0"
+  module_verdict module-3.txt
+  [ "$(systemctl is-active $unit)" = active ] || wrong "it is $(systemctl is-active $unit)"
+  end_step
+  check_journal
+  check_process
+
+  step "apt remove ranging: no process left, no unit"
+  local pid
+  pid=$(main_pid)
+  apt remove -y ranging >apt-remove.log 2>&1 || wrong "apt remove failed: $(tail -n 3 apt-remove.log | paste -sd'|')"
+  ! kill -0 "$pid" 2>/dev/null || wrong "its program still runs"
+  ! grep -qx ranging /proc/[0-9]*/comm 2>/dev/null || wrong "a ranging process is left"
+  [ "$(systemctl show -P LoadState $unit)" = not-found ] || wrong "the unit is $(systemctl show -P LoadState $unit)"
+  end_step
+
+  step "apt purge ranging: nothing of it left, no link under /etc/systemd"
+  apt purge -y ranging >apt-purge.log 2>&1 || wrong "apt purge failed: $(tail -n 3 apt-purge.log | paste -sd'|')"
+  local left
+  left=$(find /etc/systemd /var/lib/systemd /usr/share/doc/ranging /usr/bin/ranging -name 'ranging*' 2>/dev/null |
+    grep -v ranging-test)
+  [ -z "$left" ] || wrong "left: $left"
+  ! dpkg-query -W ranging >/dev/null 2>&1 || wrong "dpkg still knows ranging"
+  end_step
+}
+
+if [ "${1:-}" != --go-on ]; then
+  # As ranging's service may start only once this has ended, the registers
+  # of a boot at which it starts by itself go in place first.
+  if [ "$boot" = 2 ]; then
+    play_module pi5 /dev/gpiomem0 "$echoes" module-3.txt
+    echo "$module" >module.pid
+  fi
+  setsid "$0" --go-on </dev/null &
+  exit 0
+fi
+
+say "boot $boot"
+[ ! -e module.pid ] || module=$(cat module.pid)
+"boot_$boot"
+echo $((boot + 1)) >stage
+rm -f module.pid
+sync
+if [ "$failed" = 0 ]; then say "verdict: right"; else say "verdict: wrong"; fi
+systemctl poweroff --no-block
