@@ -48,6 +48,11 @@ std::string Board::Call::text() const
     return text + ")";
 }
 
+void Board::keep(const Call& call, const int64_t* result)
+{
+    calls_.push_back(result == nullptr ? call.text() : call.text() + " -> " + std::to_string(*result));
+}
+
 Board::Board() : nowNs_(kBootedNs), module_(kBootedNs) {}
 
 void Board::scriptEchoes(std::vector<Echo> echoes, ScriptEnd end)

@@ -101,17 +101,18 @@ private:
     Pin& pinFor(const Call& call, int pin);
     void beginCall();
     // The text is only built when calls are being recorded: polling must not
-    // allocate, and the check is made on every call.
+    // allocate, and the check is made on every call, so it alone is inline.
     void record(const Call& call)
     {
         if (recording_)
-            calls_.push_back(call.text());
+            keep(call, nullptr);
     }
     void record(const Call& call, int64_t result)
     {
         if (recording_)
-            calls_.push_back(call.text() + " -> " + std::to_string(result));
+            keep(call, &result);
     }
+    void keep(const Call& call, const int64_t* result);
     void pause(int64_t ns);
 
     int64_t nowNs_;

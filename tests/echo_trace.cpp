@@ -208,8 +208,12 @@ private:
 
     void onRead(bool high, int64_t atNs)
     {
-        for (size_t i = 0; i < high_.size(); ++i)
-            seen_[i] = seen_[i] || (high_[i].riseNs <= atNs && atNs < high_[i].fallNs);
+        // The spans follow one another, and reads come later and later: the
+        // span a read can fall in is never one before the last read's.
+        while (nextSpan_ < high_.size() && high_[nextSpan_].fallNs <= atNs)
+            ++nextSpan_;
+        if (nextSpan_ < high_.size() && high_[nextSpan_].riseNs <= atNs)
+            seen_[nextSpan_] = true;
         lastReadHigh_ = high;
         if (reads_++ == 0)
             highAtStart_ = high;
@@ -231,6 +235,7 @@ private:
 
     std::vector<Span> high_;
     std::vector<bool> seen_; // by a read, span by span
+    size_t nextSpan_ = 0;    // the first span that has not ended before the last read
     bool fellSeen_ = false;
     int64_t fellAtNs_ = 0;
     bool started_ = false;
