@@ -120,8 +120,8 @@ fi
 # Its package, from that root: the C library it depends on as the root's own
 # packages say, lintian finding nothing to say, not even of its hardening.
 deb=$(cmake --build "$build" --target deb | grep '\.deb$')
-lintian "$deb" 2>/dev/null
-if lintian -I "$deb" 2>/dev/null | grep hardening- >&2; then
+notes=$(lintian -I "$deb" 2>/dev/null) || { echo "$notes" >&2; exit 1; }
+if grep -E '^[EW]: |hardening-' <<<"$notes" >&2; then
   exit 1
 fi
 depends=$(dpkg-deb -f "$deb" Depends)

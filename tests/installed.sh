@@ -40,9 +40,8 @@ version=$(sed -n 's/^project(ranging VERSION \([0-9.]*\) .*/\1/p' "$source_dir/C
 [ "$(basename "$deb")" = "ranging_${version}_$(dpkg --print-architecture).deb" ] || wrong "named $deb"
 # Clean, and built as Debian builds packages: no hardening tag even among
 # lintian's notes.
-lintian "$deb" 2>/dev/null || wrong "lintian: as above"
-hardening=$(lintian -I "$deb" 2>/dev/null | grep hardening- || true)
-[ -z "$hardening" ] || wrong "not hardened: $hardening"
+notes=$(lintian -I "$deb" 2>/dev/null) || true
+! grep -E '^[EW]: |hardening-' <<<"$notes" || wrong "lintian: as above"
 # The unit where that release's debhelper puts it.
 contents=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub("^\\./", "", $6); print $6 }' | sort)
 unit_path=$(grep 'lib/systemd/system/ranging.service$' <<<"$contents" || true)
