@@ -26,7 +26,8 @@ skip() {
 }
 
 [ "$(id -u)" -eq 0 ] || skip "needs root (to make the system and its disks)"
-"$here/../tools/need" mmdebstrap qemu-user-static qemu-system-arm device-tree-compiler e2fsprogs
+# mmdebstrap checks with arch-test that the machine runs arm64 programs.
+"$here/../tools/need" mmdebstrap arch-test qemu-user-static qemu-system-arm device-tree-compiler e2fsprogs
 command -v qemu-system-aarch64 >/dev/null || skip "needs qemu-system-aarch64"
 
 # customize_system <root>: the system's own settings, made once inside it
