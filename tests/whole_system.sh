@@ -110,7 +110,7 @@ if [ "${1:-}" = --make-system ]; then
   work=$2
   mkdir -p "$work"
   system_is_made "$work/root" && exit
-  echo "making a Debian 13 arm64 system in $work/root: about ten minutes, once (log: $work/make-system.log)"
+  echo "making a Debian 13 arm64 system in $work/root: about five minutes, once (log: $work/make-system.log)"
   start=$SECONDS
   if ! make_system "$work/root" >"$work/make-system.log" 2>&1; then
     echo "making the system failed; the end of $work/make-system.log:" >&2
@@ -129,6 +129,7 @@ if [ $# -ne 4 ]; then
 fi
 source_dir=$1 work=$2 sources=$3 board_build=$4
 start=$SECONDS
+[ -n "$sources" ] || skip "needs the GPIO library's sources (its release tarball or a source folder)"
 # The library's sources checked and unpacked, the machine to this test
 # alone (the boots' timing is the emulator's), and the library built with a
 # board's compiler, as the test with the real library does.
@@ -159,7 +160,7 @@ ls "$bring" | sed 's/^/   /'
 # Each board's device tree: QEMU's own for the machine, with the board's
 # revision where the GPIO library reads it first.
 machine=(-cpu cortex-a72 -smp 2 -m 1024 -nic none -display none -monitor none)
-qemu-system-aarch64 -machine virt,dumpdtb="$work/virt.dtb" "${machine[@]}" >/dev/null
+qemu-system-aarch64 -machine virt,dumpdtb="$work/virt.dtb" "${machine[@]}" >/dev/null 2>&1
 declare -A revision=([pi4]=c03111 [pi5]=d04170)
 for board in pi4 pi5; do
   cp "$work/virt.dtb" "$work/$board.dtb"
@@ -168,8 +169,8 @@ for board in pi4 pi5; do
 done
 
 echo "== the disks: the system's, fresh from $work/root, and the one with what the test brings"
-mkfs.ext4 -q -F -d "$work/root" "$work/system.img" 2G
-mkfs.ext4 -q -F -L ranging-test -d "$bring" "$work/bring.img" 64M
+mkfs.ext4 -q -F -d "$work/root" "$work/system.img" 2G >/dev/null
+mkfs.ext4 -q -F -L ranging-test -d "$bring" "$work/bring.img" 64M >/dev/null
 kernel=$(ls "$work"/root/boot/vmlinuz-* | head -n 1)
 initrd=$(ls "$work"/root/boot/initrd.img-* | head -n 1)
 
