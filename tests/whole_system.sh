@@ -110,7 +110,7 @@ if [ "${1:-}" = --make-system ]; then
   work=$2
   mkdir -p "$work"
   system_is_made "$work/root" && exit
-  echo "making a Debian 13 arm64 system in $work/root: about five minutes, once (log: $work/make-system.log)"
+  echo "making a Debian 13 arm64 system in $work/root: five to ten minutes, once (log: $work/make-system.log)"
   start=$SECONDS
   if ! make_system "$work/root" >"$work/make-system.log" 2>&1; then
     echo "making the system failed; the end of $work/make-system.log:" >&2
