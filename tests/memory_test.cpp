@@ -9,7 +9,6 @@
 #include <malloc.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <vector>
@@ -57,7 +56,6 @@ extern "C" {
 void* __libc_malloc(size_t size);
 void* __libc_calloc(size_t count, size_t size);
 void* __libc_realloc(void* block, size_t size);
-void* __libc_memalign(size_t alignment, size_t size);
 void __libc_free(void* block);
 }
 
@@ -97,13 +95,6 @@ void free(void* block) noexcept
 {
     uncounted(block);
     __libc_free(block);
-}
-void* memalign(size_t alignment, size_t size) noexcept { return counted(__libc_memalign(alignment, size)); }
-void* aligned_alloc(size_t alignment, size_t size) noexcept { return counted(__libc_memalign(alignment, size)); }
-int posix_memalign(void** block, size_t alignment, size_t size) noexcept
-{
-    *block = counted(__libc_memalign(alignment, size));
-    return *block != nullptr ? 0 : ENOMEM;
 }
 }
 

@@ -1,24 +1,12 @@
 #!/bin/bash
-# The whole-system test's steps, inside the booted board system: run at each
-# boot, before ranging's service may start, by the system's ranging-test
-# unit from the disk labelled ranging-test, which whole_system.sh makes with
-# this file as its `steps` and the packages and register-module beside it.
-# It puts the registers in place where the boot needs them, then goes on in
-# the background, so that the boot goes on too.
-#   boot 1, a Pi 4 (/dev/gpiomem): the packages installed with apt; the
-#     service enabled and started, every reading judged by register-module
-#     from the journal; the banner first in the journal, then a reading a
-#     second; the process's user, group, capabilities, seccomp filter,
-#     scheduling and locked memory; killed, back after the unit's back-off;
-#     without registers, given up after the unit's start limit, each start's
-#     banner before the GPIO library's message; a newer package installed
-#     over the running service: a new process, of the new program.
-#   boot 2, a Pi 5 (/dev/gpiomem0): the service started by itself at boot,
-#     its readings judged; the journal and the process as above; removed
-#     with apt: no process and no unit left; purged: nothing of it left.
+# The whole-system test's steps inside the booted board system (see
+# whole_system.sh, and the list in docs/testing.md): run at each boot, before
+# ranging's service may start, by the system's ranging-test unit from the
+# disk labelled ranging-test. It puts the registers in place where the boot
+# needs them, then goes on in the background, so that the boot goes on too.
 # Each step prints its verdict and time on the console, in lines that begin
-# "ranging-test: ", and each boot ends with "ranging-test: verdict: right"
-# (or wrong) and powers the machine off.
+# "ranging-test: "; each boot ends with "ranging-test: verdict: right" (or
+# wrong) and powers the machine off.
 set -uo pipefail
 disk=/run/ranging-test
 cd "$disk"
@@ -105,6 +93,14 @@ entries() {
          /^MESSAGE=/ { sub(/^MESSAGE=/, ""); print at " " $0 }'
 }
 
+# note_first_lines <invocation>: its first three lines, with their times.
+note_first_lines() {
+  note "its first lines:"
+  entries "$1" | head -n 3 | while read -r at line; do
+    note "  $(date -u -d "@${at:0:-6}.${at: -6}" +%T.%6N) $line"
+  done
+}
+
 check_board() {
   local code
   code=$(od -An -tx1 /proc/device-tree/system/linux,revision | tr -d ' \n')
@@ -118,12 +114,10 @@ check_board() {
 # else: standard error, in the same log, would show here.
 check_journal() {
   step "the journal: the banner first, on its own, then a reading a second, nothing else"
-  local lines
-  lines=$(entries "$(systemctl show -P InvocationID $unit)")
-  note "its first lines:"
-  head -n 3 <<<"$lines" | while read -r at line; do
-    note "  $(date -u -d "@${at:0:-6}.${at: -6}" +%T.%6N) $line"
-  done
+  local invocation lines
+  invocation=$(systemctl show -P InvocationID $unit)
+  lines=$(entries "$invocation")
+  note_first_lines "$invocation"
   awk -v banner="$banner" '
     NR == 1 { if (substr($0, index($0, " ") + 1) != banner) print "the first line is not the banner"; first = $1; next }
     NR == 2 && $1 == first { print "the banner shares its time stamp with the first reading" }
@@ -215,10 +209,7 @@ boot_1() {
   invocations=$(journalctl -q -o export --after-cursor="$cursor" _SYSTEMD_UNIT=$unit _TRANSPORT=stdout |
     sed -n 's/^_SYSTEMD_INVOCATION_ID=//p' | awk '!seen[$0]++')
   [ "$(wc -l <<<"$invocations")" = "$burst" ] || wrong "$(wc -l <<<"$invocations") starts, not $burst"
-  note "a start's first lines:"
-  entries "$(head -n 1 <<<"$invocations")" | head -n 3 | while read -r at line; do
-    note "  $(date -u -d "@${at:0:-6}.${at: -6}" +%T.%6N) $line"
-  done
+  note_first_lines "$(head -n 1 <<<"$invocations")"
   local invocation
   for invocation in $invocations; do
     [ "$(entries "$invocation" | head -n 1 | cut -d' ' -f2-)" = "$banner" ] || wrong "a start whose first line is not the banner"
