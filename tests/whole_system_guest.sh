@@ -228,10 +228,13 @@ boot_1() {
   apt install -y ./ranging_1.0.0+1_arm64.deb >apt-upgrade.log 2>&1 ||
     wrong "apt install failed: $(tail -n 3 apt-upgrade.log | paste -sd'|')"
   wait_until 10 new_pid || wrong "still PID $old, of the program before"
+  # A new main process runs systemd's executor for a moment before the
+  # program takes its place.
+  runs_installed() { [ "$(stat -L -c %i /proc/"$(main_pid)"/exe)" = "$(stat -c %i /usr/bin/ranging)" ]; }
+  wait_until 10 runs_installed || wrong "not the program installed"
   local pid
   pid=$(main_pid)
   note "PID $old before, $pid after; $(readlink /proc/"$pid"/exe)"
-  [ "$(stat -L -c %i /proc/"$pid"/exe)" = "$(stat -c %i /usr/bin/ranging)" ] || wrong "not the program installed"
   [ "$(dpkg-query -W -f='${Version}' ranging)" = 1.0.0+1 ] || wrong "not the newer version"
   ! kill -0 "$old" 2>/dev/null || wrong "the program before still runs"
   end_step
