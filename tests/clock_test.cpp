@@ -19,7 +19,8 @@ TEST_P(MonotonicNowUs, CountsMicrosecondsOfASleep)
     const int64_t spanUs = monotonicNowUs() - beforeUs;
 
     EXPECT_GE(spanUs, sleptUs);
-    EXPECT_LT(spanUs, sleptUs + 100000) << "a unit slip would be off by a factor of 1,000";
+    // A second of slack for a busy emulator; a unit slip is off by a factor of 1,000.
+    EXPECT_LT(spanUs, sleptUs + 1000000);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sleeps, MonotonicNowUs, ::testing::Values(2000, 150000));

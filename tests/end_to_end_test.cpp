@@ -92,12 +92,15 @@ TEST(RangingSimIntoAPipe, KeepsEveryLineWhenKilled)
     EXPECT_EQ(outcome.ending, kKilled);
 }
 
+// The ceiling is loose because the run includes the process's start, which
+// under a loaded emulator has taken over 3 s; a pause ten times too long
+// would overshoot it by 10 s.
 TEST(RangingSimInRealTime, PausesAboutASecondBetweenReadings)
 {
     const Outcome outcome = runSim({{"SIM_ECHOES", "1000 1000"}});
     EXPECT_EQ(outcome.out, lines({"17.00", "17.00"}));
     EXPECT_GE(outcome.seconds, 1.0);
-    EXPECT_LT(outcome.seconds, 5.0);
+    EXPECT_LT(outcome.seconds, 10.0);
 }
 
 } // namespace
