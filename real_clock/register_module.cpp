@@ -54,6 +54,10 @@ constexpr int64_t kSurelyPastNs = 13700000;
 constexpr double kErrorBoundUs = 30;
 constexpr double kCmPerUs = 0.017;
 constexpr double kPrintedHalfStepCm = 0.005;
+// Under whole-system emulation (--service) the module's own writes can seldom
+// be placed within kPlacedWithinNs: one that was placed within this is
+// judged all the same, its bound widened by how closely it was placed.
+constexpr int64_t kEmulatedPlacedWithinNs = 100000;
 // How long the program may take to set up (a service, under emulation, takes
 // seconds to start), and to print each reading.
 constexpr int64_t kSetUpLimitNs = 30LL * 1000000000;
@@ -184,11 +188,6 @@ std::string triggersText(size_t count)
 {
     return std::to_string(count) + (count == 1 ? " trigger" : " triggers");
 }
-
-// Under whole-system emulation (--service) the module's own writes can seldom
-// be placed within kPlacedWithinNs: one that was placed within this is
-// judged all the same, its bound widened by how closely it was placed.
-constexpr int64_t kEmulatedPlacedWithinNs = 100000;
 
 // Judges one reading's printed line against what the module did; returns
 // "right", "left out", "lost" or why it is wrong, and says what it saw.
