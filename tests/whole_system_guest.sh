@@ -74,6 +74,14 @@ module_verdict() {
 
 main_pid() { systemctl show -P MainPID $unit; }
 
+# apt_step <log> <apt arguments...>: runs apt, its output in the log; a
+# failure marks the step wrong with the log's last lines.
+apt_step() {
+  local log=$1
+  shift
+  apt "$@" >"$log" 2>&1 || wrong "apt $1 failed: $(tail -n 3 "$log" | paste -sd'|')"
+}
+
 # wait_until <seconds> <command...>: polls the command, ten times a second.
 wait_until() {
   local limit=$(($1 * 10))
@@ -162,8 +170,7 @@ boot_1() {
   check_board "Pi 4" c03111
 
   step "apt install ./wiringpi_3.14_arm64.deb ./ranging_1.0.0_arm64.deb: installed, neither enabled nor started"
-  apt install -y ./wiringpi_3.14_arm64.deb ./ranging_1.0.0_arm64.deb >apt-install.log 2>&1 ||
-    wrong "apt install failed: $(tail -n 3 apt-install.log | paste -sd'|')"
+  apt_step apt-install.log install -y ./wiringpi_3.14_arm64.deb ./ranging_1.0.0_arm64.deb
   [ "$(dpkg-query -W -f='${Version}' ranging)" = 1.0.0 ] || wrong "ranging 1.0.0 is not installed"
   [ "$(systemctl is-enabled $unit)" = disabled ] || wrong "it is $(systemctl is-enabled $unit)"
   [ "$(systemctl is-active $unit)" = inactive ] || wrong "it is $(systemctl is-active $unit)"
@@ -225,8 +232,7 @@ boot_1() {
   systemctl start $unit
   module_verdict module-2.txt
   old=$(main_pid)
-  apt install -y ./ranging_1.0.0+1_arm64.deb >apt-upgrade.log 2>&1 ||
-    wrong "apt install failed: $(tail -n 3 apt-upgrade.log | paste -sd'|')"
+  apt_step apt-upgrade.log install -y ./ranging_1.0.0+1_arm64.deb
   wait_until 10 new_pid || wrong "still PID $old, of the program before"
   # A new main process runs systemd's executor for a moment before the
   # program takes its place.
@@ -253,14 +259,14 @@ boot_2() {
   step "apt remove ranging: no process left, no unit"
   local pid
   pid=$(main_pid)
-  apt remove -y ranging >apt-remove.log 2>&1 || wrong "apt remove failed: $(tail -n 3 apt-remove.log | paste -sd'|')"
+  apt_step apt-remove.log remove -y ranging
   ! kill -0 "$pid" 2>/dev/null || wrong "its program still runs"
   ! grep -qx ranging /proc/[0-9]*/comm 2>/dev/null || wrong "a ranging process is left"
   [ "$(systemctl show -P LoadState $unit)" = not-found ] || wrong "the unit is $(systemctl show -P LoadState $unit)"
   end_step
 
   step "apt purge ranging: nothing of it left, no link under /etc/systemd"
-  apt purge -y ranging >apt-purge.log 2>&1 || wrong "apt purge failed: $(tail -n 3 apt-purge.log | paste -sd'|')"
+  apt_step apt-purge.log purge -y ranging
   local left
   left=$(find /etc/systemd /var/lib/systemd /usr/share/doc/ranging /usr/bin/ranging -name 'ranging*' 2>/dev/null |
     grep -v ranging-test)
