@@ -138,8 +138,13 @@ void Board::digitalWrite(int pin, int value)
         breach(call.text() + ": level must be 0 or 1");
     beginCall();
     record(call);
-    if (pin == kTriggerPin)
+    if (pin == kTriggerPin) {
         module_.onTrigger(p.level, value, nowNs_, costs_.pinReadNs + costs_.clockReadNs);
+        if (p.level == HIGH && value == LOW) {
+            nowNs_ += fallStallNs_;
+            fallStallNs_ = 0;
+        }
+    }
     p.level = value;
 }
 

@@ -48,6 +48,9 @@ public:
     // The first call that starts at or after atNs finds the process was
     // stalled for forNs before it.
     void stallAt(int64_t atNs, int64_t forNs);
+    // The process is stalled for forNs right after the trigger next falls,
+    // before its next call.
+    void stallAsTriggerFalls(int64_t forNs) { fallStallNs_ = forNs; }
     void recordCalls() { recording_ = true; }
     // Hands each pin read's level and each clock read's stamp, as they
     // happen, to `watcher`: for tests that poll millions of times and would
@@ -128,6 +131,7 @@ private:
     ScriptEnd scriptEnd_ = ScriptEnd::RaiseSigterm;
 
     std::vector<Stall> stalls_;
+    int64_t fallStallNs_ = 0;
 
     bool recording_ = false;
     std::vector<std::string> calls_;

@@ -31,7 +31,8 @@ constexpr int kTrustedErrorUs = 29;
 // the stamp before the first and the stamp after the second; so when those
 // stamps lie under 117 µs apart, no echo that short or longer fits between
 // the reads unseen. A time-out is retried only when two such stamps, or the
-// trigger's fall and the stamp after the first read, lie 117 µs or more apart.
+// stamp before the trigger's fall and the one after the first read, lie
+// 117 µs or more apart.
 constexpr int kShortestEchoUs = 117;
 // A time-out that comes while the echo is high is trusted only when the last
 // read that saw it came within this of the limit: the echo cannot then have
@@ -88,19 +89,22 @@ EchoTiming timedOut(const PollStamps& stamps, int64_t deadlineUs, bool echoSeenL
     return {0, true, stamps.echoFits || endedEarly, false, 0, 0};
 }
 
-// Returns the stamp taken as the trigger falls: the module may start its
-// echo from then on.
+// Returns a stamp taken just before the trigger falls: the module may start
+// its echo from the fall on. A stamp taken after the fall would leave a
+// hold-up between the fall and that stamp out of the account, and an echo
+// that came and went in it would pass for no echo at all.
 int64_t fireTrigger()
 {
     digitalWrite(kTriggerPin, HIGH);
     delayMicroseconds(kTriggerPulseUs);
+    const int64_t beforeFallUs = monotonicNowUs();
     digitalWrite(kTriggerPin, LOW);
-    return monotonicNowUs();
+    return beforeFallUs;
 }
 
 } // namespace
 
-EchoTiming timeEcho(int pin, int level, int timeoutUs, std::optional<int64_t> triggerFellUs)
+EchoTiming timeEcho(int pin, int level, int timeoutUs, std::optional<int64_t> beforeFallUs)
 {
     // The limit counts from the start of the call, not from the edge; a poll
     // stamped exactly at the limit keeps polling.
@@ -108,8 +112,9 @@ EchoTiming timeEcho(int pin, int level, int timeoutUs, std::optional<int64_t> tr
     const int64_t deadlineUs = startUs + timeoutUs;
 
     // What a hold-up could hide counts from the trigger's fall: one between
-    // the fall and the start stamp hides as much as one between two polls.
-    PollStamps wait{triggerFellUs.value_or(startUs), startUs, false, false};
+    // the stamp before the fall and the start stamp hides as much as one
+    // between two polls.
+    PollStamps wait{beforeFallUs.value_or(startUs), startUs, false, false};
     if (!poll(pin, level, Poll::UntilLevel, deadlineUs, wait))
         return timedOut(wait, deadlineUs, false);
     const int64_t edgeUs = monotonicNowUs();
@@ -155,10 +160,10 @@ float echoWidthToCm(int widthUs)
 
 EchoTiming fireAndTimeEcho()
 {
-    const int64_t triggerFellUs = fireTrigger();
+    const int64_t beforeFallUs = fireTrigger();
     // Timing starts at once: the module raises its echo only after sending
     // its burst, well after the trigger has fallen.
-    return timeEcho(kEchoPin, HIGH, kEchoTimeoutUs, triggerFellUs);
+    return timeEcho(kEchoPin, HIGH, kEchoTimeoutUs, beforeFallUs);
 }
 
 float trustedReading(const EchoTiming& firstAttempt)

@@ -30,10 +30,10 @@ struct EchoTiming {
     int64_t fallWindowUs;
 };
 
-// pulseIn's timing. `triggerFellUs`, the stamp taken as the trigger fell,
-// starts the account of what a hold-up could hide; without it the account
+// pulseIn's timing. `beforeFallUs`, the stamp taken just before the trigger
+// fell, starts the account of what a hold-up could hide; without it the account
 // starts with the call.
-EchoTiming timeEcho(int pin, int level, int timeoutUs, std::optional<int64_t> triggerFellUs);
+EchoTiming timeEcho(int pin, int level, int timeoutUs, std::optional<int64_t> beforeFallUs);
 
 // Whether a timing can be printed as a reading: a pulse with tight windows on
 // both edges, or a time-out that no hold-up can explain.

@@ -40,9 +40,10 @@ INSTANTIATE_TEST_SUITE_P(Widths, EchoWidthToCm, ::testing::ValuesIn(kConversions
                          [](const auto& info) { return "Width" + std::to_string(info.param.widthUs); });
 
 struct HoldUp {
-    double atUs; // from the first trigger
+    double atUs; // from the first trigger, or kAsTheTriggerFalls
     int64_t forUs;
 };
+constexpr double kAsTheTriggerFalls = -1;
 
 struct Reading {
     const char* name;
@@ -73,8 +74,8 @@ const Reading kReadings[] = {
     {"NoEchoThroughAHoldUpShorterThanTheShortestEchoIsTrusted", {sim::Echo::none()}, {{100, 100}}, "0.00", 1},
     {"NoEchoThroughAHoldUpLongerThanTheShortestEchoIsRetried", {sim::Echo::none(), sim::Echo::none()},
      {{100, 200}}, "0.00", 2},
-    {"EchoHiddenBeforeTheFirstStampIsRetriedThenTrusted", {sim::Echo::measuredAs(1000), sim::Echo::measuredAs(1000)},
-     {{10.5, 2000}}, "17.00", 2},
+    {"EchoHiddenAsTheTriggerFallsIsRetriedThenTrusted", {sim::Echo::measuredAs(1000), sim::Echo::measuredAs(1000)},
+     {{kAsTheTriggerFalls, 2000}}, "17.00", 2},
     {"NothingInRangeHeldUpNearTheLimitIsRetried", {sim::Echo::outOfRange(), sim::Echo::outOfRange()},
      {{13170, 100}}, "0.00", 2},
 };
@@ -89,8 +90,13 @@ TEST_P(GetSonar, ReadsTheModulesEchoRetryingWhatItCannotTrust)
     board.scriptEchoes(c.echoes, sim::ScriptEnd::Throw);
     wiringPiSetup();
     configurePins();
-    for (const HoldUp& holdUp : c.holdUps)
-        board.stallAt(board.nowNs() + static_cast<int64_t>(holdUp.atUs * sim::kNsPerUs), holdUp.forUs * sim::kNsPerUs);
+    for (const HoldUp& holdUp : c.holdUps) {
+        if (holdUp.atUs == kAsTheTriggerFalls)
+            board.stallAsTriggerFalls(holdUp.forUs * sim::kNsPerUs);
+        else
+            board.stallAt(board.nowNs() + static_cast<int64_t>(holdUp.atUs * sim::kNsPerUs),
+                          holdUp.forUs * sim::kNsPerUs);
+    }
 
     EXPECT_EQ(printed(getSonar()), c.printed);
 
@@ -108,7 +114,7 @@ TEST_P(GetSonar, ReadsTheModulesEchoRetryingWhatItCannotTrust)
 INSTANTIATE_TEST_SUITE_P(Echoes, GetSonar, ::testing::ValuesIn(kReadings),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(OnBoard, GetSonarFiresATenMicrosecondTriggerStampsItsFallThenTimesTheEchoAtOnce)
+TEST_F(OnBoard, GetSonarFiresATenMicrosecondTriggerStampedJustBeforeItFallsThenTimesTheEchoAtOnce)
 {
     wiringPiSetup();
     configurePins();
@@ -119,7 +125,7 @@ TEST_F(OnBoard, GetSonarFiresATenMicrosecondTriggerStampsItsFallThenTimesTheEcho
 
     const std::vector<std::string> calls(board.calls().begin() + configured, board.calls().begin() + configured + 6);
     const std::vector<std::string> expected = {
-        "digitalWrite(4, 1)", "delayMicroseconds(10)", "digitalWrite(4, 0)", stamp(s + 10), stamp(s + 10),
+        "digitalWrite(4, 1)", "delayMicroseconds(10)", stamp(s + 10), "digitalWrite(4, 0)", stamp(s + 10),
         "digitalRead(5) -> 0",
     };
     EXPECT_EQ(calls, expected);
