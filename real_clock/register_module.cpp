@@ -80,15 +80,21 @@ struct Fall {
     int64_t byNs;
 };
 
-// The trigger's writes since the last look. `lookNs` holds the stamp taken
-// before the last look; a write this look finds came after it, and `sinceNs`
-// is set to it.
-realclock::Registers::Writes lookAtTrigger(realclock::Registers& registers, int64_t& lookNs, int64_t& sinceNs)
-{
-    sinceNs = lookNs;
-    lookNs = realclock::realNowNs();
-    return registers.takeOutputWrites(kTriggerBcm);
-}
+// The module's looks at the trigger, each stamped before it is taken: a
+// write that a look finds came after the stamp of the look before.
+struct TriggerLooks {
+    realclock::Registers& registers;
+    int64_t lastNs;   // the stamp of the last look
+    int64_t beforeNs; // that of the look before it
+
+    // The trigger's writes since the last look.
+    realclock::Registers::Writes take()
+    {
+        beforeNs = lastNs;
+        lastNs = realclock::realNowNs();
+        return registers.takeOutputWrites(kTriggerBcm);
+    }
+};
 
 // What the module did for one trigger: how long before it saw the trigger
 // fall that may have come, and the echo it drove, if any.
@@ -99,11 +105,11 @@ struct Trigger {
 
 Trigger answer(realclock::Registers& registers, const Fall& fall, const sim::Echo& echo)
 {
-    const std::optional<int64_t> highNs = sim::echoHighNs(echo, 0);
-    if (!highNs)
-        return {fall.byNs - fall.afterNs, std::nullopt};
-    return {fall.byNs - fall.afterNs,
-            realclock::driveEcho(fall.byNs, *highNs, [&](bool high) { registers.driveInput(kEchoBcm, high); })};
+    Trigger answered{fall.byNs - fall.afterNs, std::nullopt};
+    if (const std::optional<int64_t> highNs = sim::echoHighNs(echo, 0))
+        answered.echo =
+            realclock::driveEcho(fall.byNs, *highNs, [&](bool high) { registers.driveInput(kEchoBcm, high); });
+    return answered;
 }
 
 // The program, started with its standard output and error in pipes.
@@ -190,15 +196,14 @@ struct Program {
 
 // Waits for the trigger's fall after a look that saw it: at once when the
 // look saw it fall too, otherwise as it comes.
-Fall triggerFell(realclock::Registers& registers, const realclock::Registers::Writes& seen, int64_t& lookNs,
-                 int64_t& sinceNs)
+Fall triggerFell(TriggerLooks& looks, const realclock::Registers::Writes& seen)
 {
     if (!seen.cleared) {
         const int64_t limitNs = realclock::realNowNs() + kReadingLimitNs;
-        while (!lookAtTrigger(registers, lookNs, sinceNs).cleared && realclock::realNowNs() < limitNs) {
+        while (!looks.take().cleared && realclock::realNowNs() < limitNs) {
         }
     }
-    return {sinceNs, realclock::realNowNs()};
+    return {looks.beforeNs, realclock::realNowNs()};
 }
 
 std::vector<std::string> linesOf(const std::string& text)
@@ -299,8 +304,8 @@ int main(int argc, char** argv)
 
     realclock::Registers registers(pi, argv[2]);
     Program program;
-    int64_t lookNs = realclock::realNowNs();
-    int64_t sinceNs = lookNs;
+    const int64_t startNs = realclock::realNowNs();
+    TriggerLooks looks{registers, startNs, startNs};
     program.start(argv + 5);
 
     // The module is hardware: it runs above the program's priority, and
@@ -309,15 +314,15 @@ int main(int argc, char** argv)
 
     realclock::Registers::Writes writes{false, false};
     const int64_t setUpLimitNs = realclock::realNowNs() + kSetUpLimitNs;
-    int64_t spunSinceNs = lookNs;
-    for (unsigned looks = 0; !writes.set && !writes.cleared; ++looks) {
+    int64_t spunSinceNs = startNs;
+    for (unsigned lookCount = 0; !writes.set && !writes.cleared; ++lookCount) {
         registers.watchSetUp();
-        writes = lookAtTrigger(registers, lookNs, sinceNs);
-        if (!writes.set && !writes.cleared && lookNs - spunSinceNs > kSetUpSpinNs) {
+        writes = looks.take();
+        if (!writes.set && !writes.cleared && looks.lastNs - spunSinceNs > kSetUpSpinNs) {
             realclock::napBetweenLooks();
             spunSinceNs = realclock::realNowNs();
         }
-        if (looks % 4096 == 0) {
+        if (lookCount % 4096 == 0) {
             program.look();
             if (program.exited || program.readings() > 0 || realclock::realNowNs() > setUpLimitNs)
                 break;
@@ -326,7 +331,7 @@ int main(int argc, char** argv)
     // Held up for longer than a whole reading, the module may see the first
     // line before its trigger; the trigger is still in the registers.
     if (!writes.set && !writes.cleared)
-        writes = lookAtTrigger(registers, lookNs, sinceNs);
+        writes = looks.take();
     const std::string trigger = registers.setUpOf(kTriggerBcm);
     const std::string echo = registers.setUpOf(kEchoBcm);
     const std::string spare = registers.setUpOf(kSpareBcm);
@@ -339,7 +344,7 @@ int main(int argc, char** argv)
     int64_t limitNs = realclock::realNowNs() + kReadingLimitNs;
     while (!program.exited && program.readings() < script.size() && realclock::realNowNs() < limitNs) {
         if (writes.set || writes.cleared) {
-            const Fall fall = triggerFell(registers, writes, lookNs, sinceNs);
+            const Fall fall = triggerFell(looks, writes);
             triggers[reading].push_back(answer(registers, fall, script[reading]));
         }
         const size_t before = program.readings();
@@ -347,7 +352,7 @@ int main(int argc, char** argv)
         if (program.readings() != before)
             limitNs = realclock::realNowNs() + kReadingLimitNs;
         realclock::napBetweenLooks();
-        writes = lookAtTrigger(registers, lookNs, sinceNs);
+        writes = looks.take();
         reading = program.readings();
     }
     const bool endedByItself = program.exited;
