@@ -84,7 +84,7 @@ if [ "$needed" != "libc.so.6 libwiringPi.so " ]; then
   echo "ranging needs more than the GPIO and C libraries: $needed" >&2
   exit 1
 fi
-cmake -DREADELF="$readelf" -DTRIPLE="$triple" -DBINARIES="$ranging" -P "$source_dir/tests/target_abi.cmake"
+cmake -DREADELF="$readelf" -DTRIPLE="$triple" -DBINARIES="$ranging" -P "$source_dir/tests/process/target_abi.cmake"
 
 # The program's own code is at the level asked for; the root's start files
 # may be newer.

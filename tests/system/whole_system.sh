@@ -3,7 +3,7 @@
 # arm64, booted under qemu-system-aarch64 with systemd as PID 1, first as a
 # Raspberry Pi 4 (registers at /dev/gpiomem), then as a Pi 5
 # (/dev/gpiomem0), each named in the device tree where the GPIO library
-# looks. What is checked inside, step by step, is whole_system_guest.sh's.
+# looks. What is checked inside, step by step, is guest_steps.sh's.
 #   whole_system.sh --make-system <work dir>
 #   whole_system.sh <source dir> <work dir> <wiringPi's sources> <board build dir>
 # The system is made once, in <work dir>/root, and kept (made again only
@@ -27,7 +27,7 @@ skip() {
 
 [ "$(id -u)" -eq 0 ] || skip "needs root (to make the system and its disks)"
 # mmdebstrap checks with arch-test that the machine runs arm64 programs.
-"$here/../tools/need" mmdebstrap arch-test qemu-user-static qemu-system-arm device-tree-compiler e2fsprogs
+"$here/../../tools/need" mmdebstrap arch-test qemu-user-static qemu-system-arm device-tree-compiler e2fsprogs
 command -v qemu-system-aarch64 >/dev/null || skip "needs qemu-system-aarch64"
 
 # customize_system <root>: the system's own settings, made once inside it
@@ -83,7 +83,7 @@ make_system() {
   rm -rf "$root"
   mkdir -p "$root"
   local mirror status=0
-  mirror=$("$here/../tools/debian-mirror")
+  mirror=$("$here/../../tools/debian-mirror")
   # The initramfs needs only what mounts the root: building it with every
   # module, under emulation, would take minutes.
   mmdebstrap --variant=minbase --arch=arm64 \
@@ -133,8 +133,8 @@ start=$SECONDS
 # The library's sources checked and unpacked, the machine to this test
 # alone (the boots' timing is the emulator's), and the library built with a
 # board's compiler, as the test with the real library does.
-# shellcheck source=emulated_board.sh
-. "$here/emulated_board.sh"
+# shellcheck source=../process/emulated_board.sh
+. "$here/../process/emulated_board.sh"
 system_is_made "$work/root" || "$here/whole_system.sh" --make-system "$work"
 
 echo "== what the test brings, for arm64: the packages, register-module and the steps"
@@ -153,7 +153,7 @@ cp "$package" "$bring/"
 # The newer package that the test installs over the running service.
 newer=$(RANGING_DEB_VERSION=$version+1 cmake --build "$board_build" --target deb | grep '\.deb$')
 cp "$newer" "$bring/"
-install -m 755 "$here/whole_system_guest.sh" "$bring/steps"
+install -m 755 "$here/guest_steps.sh" "$bring/steps"
 echo 1 >"$bring/stage"
 ls "$bring" | sed 's/^/   /'
 
