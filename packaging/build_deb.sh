@@ -10,9 +10,14 @@
 #    the service unit with the maintainer scripts that install, upgrade,
 #    remove and purge it (dh_installsystemd), the copyright file, the
 #    changelog, stripping, the control file.
+# 3. The same tree gives the same bytes: every time stamp is the changelog's
+#    (SOURCE_DATE_EPOCH, which debhelper and dpkg-deb clamp to), no path of
+#    the build's is recorded in the program, and the environment that could
+#    leak into the build (locale, time zone, umask) is fixed.
 # It writes <build dir>/ranging_<version>_<architecture>.deb and prints its
-# path. The version is the changelog's, or RANGING_DEB_VERSION where set (a
-# test's "newer" package). The C library dependency is what dpkg-shlibdeps
+# path, and beside it dpkg-genbuildinfo's record of what built it,
+# ranging_<version>_<architecture>.buildinfo. The version is the
+# changelog's. The C library dependency is what dpkg-shlibdeps
 # finds: against this machine's packages, or, for a build from a board's
 # root, against that root's own package database (<root>/var/lib/dpkg).
 set -euo pipefail
@@ -20,6 +25,11 @@ source_dir=$1 build=$2 arch=$3 root=$4
 shift 5 # and the --
 deb=$build/deb
 rm -rf "$deb"
+export SOURCE_DATE_EPOCH
+SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l "$source_dir/packaging/changelog" -STimestamp)
+export LC_ALL=C.UTF-8 TZ=UTC
+unset LANG LANGUAGE
+umask 022
 
 # Everything below works for the package's architecture.
 eval "$(dpkg-architecture -a"$arch" -s 2>/dev/null)"
@@ -28,11 +38,23 @@ echo "building the program for the package, with Debian's build flags, in $deb/b
 # The flags as debhelper hands them to CMake: the preprocessor's with the
 # compiler's. The build type adds none of its own.
 flags=$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)
+# The paths the compiler would record (in the debug information that the
+# build ID is computed over, before stripping) are written as ".", "build"
+# and "root" for the source, the build and the board's root; the longest
+# last, as the compilers take the last that fits (clang before 15, the
+# longest).
+prefix_maps=$(
+  for mapped in "$source_dir=." "$build=build" ${root:+"$root=root"}; do
+    dir=$(realpath "${mapped%=*}")
+    echo "${#dir} -ffile-prefix-map=$dir=${mapped##*=}"
+  done | sort -n | cut -d' ' -f2 | paste -sd' '
+)
 (
   eval "$flags"
-  export CFLAGS="$CPPFLAGS $CFLAGS" CXXFLAGS="$CPPFLAGS $CXXFLAGS"
+  export CFLAGS="$CPPFLAGS $CFLAGS $prefix_maps" CXXFLAGS="$CPPFLAGS $CXXFLAGS $prefix_maps"
+  # No run path: the build tree's would name the GPIO library's folder.
   cmake -S "$source_dir" -B "$deb/build" -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
-    -DRANGING_TESTS=OFF "$@" >/dev/null
+    -DCMAKE_SKIP_RPATH=ON -DRANGING_TESTS=OFF "$@" >/dev/null
 )
 cmake --build "$deb/build" --target ranging -j"$(nproc)" >/dev/null
 
@@ -45,6 +67,12 @@ rm "$package/usr/share/doc/ranging/LICENSE" # Debian keeps it in the copyright f
 cp "$source_dir/packaging/control" "$source_dir/packaging/copyright" "$source_dir/packaging/changelog" \
   "$source/debian/"
 cp "$source_dir/packaging/ranging.service" "$source/debian/ranging.service"
+# Built from a board's root, it is built with clang and lld, and stripped
+# with the board's binutils: its record names them beside what the control
+# file asks for.
+if [ -n "$root" ]; then
+  sed -i "s/^Build-Depends: .*/&, clang, lld, binutils-$DEB_HOST_GNU_TYPE/" "$source/debian/control"
+fi
 
 # dpkg-shlibdeps asks the package database for a library by the path it
 # found it at, inside the root: a copy of the root's database whose file
@@ -68,7 +96,7 @@ if [ -n "$root" ]; then
 fi
 
 cd "$source"
-version=${RANGING_DEB_VERSION:-$(dpkg-parsechangelog -SVersion)}
+version=$(dpkg-parsechangelog -SVersion)
 {
   dh_installdocs
   dh_installchangelogs
@@ -89,8 +117,13 @@ version=${RANGING_DEB_VERSION:-$(dpkg-parsechangelog -SVersion)}
     echo "dpkg-shlibdeps found no C library dependency: $(cat debian/ranging.substvars)" >&2
     exit 1
   fi
-  dh_gencontrol -- -v"$version"
+  dh_gencontrol
   dh_md5sums
   dh_builddeb --destdir="$build"
+  # Its Build-Date would be the only field to change from build to build:
+  # it is the changelog's date too.
+  dpkg-genbuildinfo --build=any -u"$build" -O"$deb/buildinfo"
+  sed "s/^Build-Date: .*/Build-Date: $(date -R -d "@$SOURCE_DATE_EPOCH")/" "$deb/buildinfo" \
+    >"$build/ranging_${version}_$arch.buildinfo"
 } >"$deb/debhelper.log"
 echo "$build/ranging_${version}_$arch.deb"

@@ -5,11 +5,9 @@
 # The triple, the architecture and the emulator are the board's toolchain
 # file's: a 32-bit board (armhf) is built at the ARMv6 level of the oldest, a
 # 64-bit one (arm64) at the toolchain's own. The sysroot stands in for a copy
-# of a Raspberry Pi OS bullseye board's root: Debian 11's C library (2.31)
-# for that architecture and its development files, g++ 10's libstdc++ and
-# libgcc, and the kernel headers, extracted once with mmdebstrap and kept in
-# the work folder; and a GPIO library in /usr/local that answers every call
-# at once with the echo line always low, so every reading times out.
+# of a Raspberry Pi OS bullseye board's root (tools/board-root), kept in the
+# work folder: its stand-in GPIO library answers every call at once with the
+# echo line always low, so every reading times out.
 set -euo pipefail
 source_dir=$1 triple=$2 arch=$3 emulator=$4 work=$5 readelf=$6
 level=
@@ -20,51 +18,7 @@ newest_glibc=2.31
 newest_glibcxx=3.4.28
 
 root=$work/bullseye-$arch-root
-if [ ! -e "$root/.assembled" ]; then
-  rm -rf "$root"
-  mkdir -p "$root"
-  # Only extracted, with no maintainer script run, so nothing of the board's
-  # needs emulating; the packages are kept, for the database below. From the
-  # machine's own mirror, or mmdebstrap's default.
-  mirror=$("$source_dir/tools/debian-mirror")
-  mmdebstrap --quiet --variant=extract --arch="$arch" --skip=cleanup/apt/cache \
-    --include=libc6,libc6-dev,libgcc-s1,libgcc-10-dev,libstdc++6,libstdc++-10-dev,linux-libc-dev \
-    bullseye "$root" ${mirror:+"$mirror"} </dev/null
-  # Listed in the root's own package database as a board's packages are,
-  # for dpkg-shlibdeps: their status, files and symbols.
-  admin=$root/var/lib/dpkg
-  mkdir -p "$admin/info"
-  echo 1 >"$admin/info/format" # file lists named <package>:<architecture>
-  : >"$admin/status"
-  for deb in "$root"/var/cache/apt/archives/*.deb; do
-    name=$(dpkg-deb -f "$deb" Package)
-    [ "$(dpkg-deb -f "$deb" Multi-Arch)" != same ] || name+=":$arch"
-    { dpkg-deb -f "$deb"; printf 'Status: install ok installed\n\n'; } >>"$admin/status"
-    dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./$|/.|; s|^\.||; s|/$||' >"$admin/info/$name.list"
-    dpkg-deb -e "$deb" "$work/control"
-    for kind in symbols shlibs; do
-      [ ! -f "$work/control/$kind" ] || cp "$work/control/$kind" "$admin/info/$name.$kind"
-    done
-    rm -rf "$work/control"
-  done
-  touch "$root/.assembled"
-fi
-
-mkdir -p "$root/usr/local/include" "$root/usr/local/lib"
-cp "$source_dir/sim/include/wiringPi.h" "$root/usr/local/include/"
-cat >"$work/wiringPi.c" <<'STUB'
-#include <wiringPi.h>
-int wiringPiSetup(void) { return 0; }
-void pinMode(int pin, int mode) { (void)pin; (void)mode; }
-void pullUpDnControl(int pin, int pud) { (void)pin; (void)pud; }
-void digitalWrite(int pin, int value) { (void)pin; (void)value; }
-int digitalRead(int pin) { (void)pin; return LOW; }
-void delay(unsigned int ms) { (void)ms; }
-void delayMicroseconds(unsigned int us) { (void)us; }
-int piHiPri(const int pri) { (void)pri; return 0; }
-STUB
-clang --target="$triple" --sysroot="$root" -fuse-ld=lld -shared -fPIC \
-  -I"$root/usr/local/include" "$work/wiringPi.c" -o "$root/usr/local/lib/libwiringPi.so"
+"$source_dir/tools/board-root" "$arch" "$root"
 
 build=$work/build
 rm -rf "$build" "$work/installed"
