@@ -60,6 +60,18 @@ if [ $((2 * empty_triggers)) -gt $((3 * empty)) ]; then
   failed=1
 fi
 
+# A program that prints readings without firing the module is wrong, even
+# when the module forgives a service what the emulator costs it.
+echo "== a service's program that prints without firing the module"
+printed='printf "Program is starting ...\nThe distance is : 25.50 cm\nThe distance is : 0.00 cm\n"; sleep 5'
+in_board pi4 "$module" --service pi4 /dev/gpiomem "1500 none" -- sh -c "$printed" >"$work/report" || true
+sed 's/^/   /' "$work/report"
+if [ "$(grep -c 'no trigger.*: wrong: it never fired the module$' "$work/report")" != 2 ] ||
+   [ "$(tail -n 1 "$work/report" | cut -d: -f1)" != wrong ]; then
+  echo "   wrong: its readings were not both judged wrong"
+  failed=1
+fi
+
 for case in "${failures[@]}"; do
   IFS='|' read -r board codes status out err <<<"${case//$'\n'/\\n}"
   for build in "${builds[@]}"; do
