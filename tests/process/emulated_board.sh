@@ -7,6 +7,9 @@
 #                                with that compiler, ranging against it;
 #                                command[<build>] then starts it
 #   standin_package <build> <deb>  a wiringpi package of that build's library
+#   board_library <root> <triple> <dir>  the library built against a board's
+#                                root (tools/board-root), into <dir>
+#   standin_package_of <dir> <architecture> <deb>  a wiringpi package of it
 #   in_board <board> <command...>
 # Each run is in a private mount namespace whose /dev holds only null, zero,
 # urandom and, made by register-module, the register file the library maps.
@@ -55,19 +58,20 @@ declare -A triple=([armhf]=arm-linux-gnueabihf [arm64]=aarch64-linux-gnu)
 declare -A emulator=([armhf]=qemu-arm [arm64]=qemu-aarch64)
 builds=(native armhf arm64)
 
-# The library's own files, built with <compiler> into <dir>: every C file of
-# its folder but the network daemon's and the extensions that need it. What
-# was built is kept, keyed by what it was built from.
+# The library's own files, built with <compiler> (its words) into <dir>:
+# every C file of its folder but the network daemon's and the extensions
+# that need it. What was built is kept, keyed by what it was built from.
 build_library() {
   local compiler=$1 dir=$2 src=$3 key
-  key=$(cat "$src"/*.c "$src"/*.h | sha256sum)
+  key=$( (echo "$compiler"; cat "$src"/*.c "$src"/*.h) | sha256sum)
   [ "$(cat "$dir/sources.sha256" 2>/dev/null)" = "$key" ] && return
   rm -rf "$dir"
   mkdir -p "$dir/include" "$dir/objects"
   find "$src" -maxdepth 1 -name '*.c' ! -name drcNet.c ! -name drcSerial.c ! -name wpiExtensions.c -print0 |
     xargs -0 -P "$(nproc)" -I{} sh -c "$compiler"' -O2 -D_GNU_SOURCE -fPIC -w -I"$1" -c "$2" -o "$3/$(basename "$2" .c).o"' \
       - "$src" {} "$dir/objects"
-  "$compiler" -shared -Wl,-soname,libwiringPi.so -o "$dir/libwiringPi.so" "$dir"/objects/*.o -lm -lpthread -lrt
+  # shellcheck disable=SC2086 # the compiler's words
+  $compiler -shared -Wl,-soname,libwiringPi.so -o "$dir/libwiringPi.so" "$dir"/objects/*.o -lm -lpthread -lrt
   cp "$src/wiringPi.h" "$dir/include/"
   echo "$key" >"$dir/sources.sha256"
 }
@@ -116,19 +120,33 @@ prepare_builds() {
   done
 }
 
+# board_library <root> <triple> <dir>: the library built as the board
+# program is, by clang against a board's root, so that it asks for nothing
+# newer than that root's C library.
+board_library() {
+  build_library "clang --target=$2 --sysroot=$1 -fuse-ld=lld" "$3" "$library_src"
+}
+
 # standin_package <build> <deb>: the stand-in for the GPIO library's own
 # package, wiringpi, for that build's architecture: its library and header.
 standin_package() {
-  local build=$1 tree=$work/wiringpi-standin-$1 arch
+  local arch
   arch=$(dpkg --print-architecture)
-  [ "$build" = native ] || arch=$build
+  [ "$1" = native ] || arch=$1
+  standin_package_of "$work/library-$1" "$arch" "$2"
+}
+
+# standin_package_of <library dir> <architecture> <deb>: the same, of the
+# library built in that folder.
+standin_package_of() {
+  local tree=$work/wiringpi-standin-$2
   rm -rf "$tree"
-  install -D -m 644 "$work/library-$build/libwiringPi.so" "$tree/usr/lib/libwiringPi.so"
-  install -D -m 644 "$work/library-$build/include/wiringPi.h" "$tree/usr/include/wiringPi.h"
+  install -D -m 644 "$1/libwiringPi.so" "$tree/usr/lib/libwiringPi.so"
+  install -D -m 644 "$1/include/wiringPi.h" "$tree/usr/include/wiringPi.h"
   mkdir -p "$tree/DEBIAN"
   printf 'Package: wiringpi\nVersion: 3.14\nArchitecture: %s\nMaintainer: %s\nDescription: %s\n' \
-    "$arch" "nobody <nobody@example.org>" "stand-in for the GPIO library" >"$tree/DEBIAN/control"
-  dpkg-deb --root-owner-group --build "$tree" "$2" >/dev/null
+    "$2" "nobody <nobody@example.org>" "stand-in for the GPIO library" >"$tree/DEBIAN/control"
+  dpkg-deb --root-owner-group --build "$tree" "$3" >/dev/null
 }
 
 mkdir -p "$work/dev"

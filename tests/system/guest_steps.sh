@@ -1,21 +1,35 @@
 #!/bin/bash
-# The whole-system test's steps inside the booted board system (see
+# The whole-system test's steps inside a booted board system (see
 # whole_system.sh, and the list in docs/testing.md): run at each boot, before
 # ranging's service may start, by the system's ranging-test unit from the
 # disk labelled ranging-test. It puts the registers in place where the boot
 # needs them, then goes on in the background, so that the boot goes on too.
 # Each step prints its verdict and time on the console, in lines that begin
 # "ranging-test: "; each boot ends with "ranging-test: verdict: right" (or
-# wrong) and powers the machine off.
+# wrong) and powers the machine off. A system's first boot installs the
+# package and runs the service through its life up to an upgrade; its second
+# finds it started by itself, then removes and purges it.
 set -uo pipefail
 disk=/run/ranging-test
 cd "$disk"
-boot=$(cat stage)
+# What the host wrote: stage (this system's first boot or its second),
+# version, arch and system.
+. ./settings
 # The readings register-module plays, one a second: echo widths in µs, or
 # none at all.
 echoes="1500 5000 none 10000 3000 none 8000 600"
 banner="Program is starting ..." # as the journal keeps it, without its trailing blank
 unit=ranging.service
+newer=$version+1
+
+# The board the device tree names, and its register file.
+revision=$(od -An -tx1 /proc/device-tree/system/linux,revision | tr -d ' \n')
+case $revision in
+  00a02082) board=pi3 board_name="Pi 3" registers=/dev/gpiomem ;;
+  00c03111) board=pi4 board_name="Pi 4" registers=/dev/gpiomem ;;
+  00d04170) board=pi5 board_name="Pi 5" registers=/dev/gpiomem0 ;;
+  *) board=unknown board_name="board of revision $revision" registers=/dev/gpiomem ;;
+esac
 
 say() { echo "ranging-test: $*"; }
 
@@ -110,10 +124,8 @@ note_first_lines() {
 }
 
 check_board() {
-  local code
-  code=$(od -An -tx1 /proc/device-tree/system/linux,revision | tr -d ' \n')
-  step "the board is a $1, revision $2 in the device tree"
-  [ "$code" = "00$2" ] || wrong "the device tree says $code"
+  step "the board is a $board_name, on a kernel with $(($(getconf PAGESIZE) / 1024)) KiB pages ($(uname -rm))"
+  [ "$board" != unknown ] || wrong "the device tree names no board the test knows"
   end_step
 }
 
@@ -167,17 +179,17 @@ check_process() {
 }
 
 boot_1() {
-  check_board "Pi 4" c03111
+  check_board
 
-  step "apt install ./wiringpi_3.14_arm64.deb ./ranging_1.0.0_arm64.deb: installed, neither enabled nor started"
-  apt_step apt-install.log install -y ./wiringpi_3.14_arm64.deb ./ranging_1.0.0_arm64.deb
-  [ "$(dpkg-query -W -f='${Version}' ranging)" = 1.0.0 ] || wrong "ranging 1.0.0 is not installed"
+  step "apt install ./wiringpi_3.14_$arch.deb ./ranging_${version}_$arch.deb: installed, neither enabled nor started"
+  apt_step apt-install.log install -y "./wiringpi_3.14_$arch.deb" "./ranging_${version}_$arch.deb"
+  [ "$(dpkg-query -W -f='${Version}' ranging)" = "$version" ] || wrong "ranging $version is not installed"
   [ "$(systemctl is-enabled $unit)" = disabled ] || wrong "it is $(systemctl is-enabled $unit)"
   [ "$(systemctl is-active $unit)" = inactive ] || wrong "it is $(systemctl is-active $unit)"
   end_step
 
-  step "systemctl enable --now ranging: every reading right, on /dev/gpiomem"
-  play_module pi4 /dev/gpiomem "$echoes" module-1.txt
+  step "systemctl enable --now ranging: every reading right, on $registers"
+  play_module $board $registers "$echoes" module-1.txt
   systemctl enable --now $unit 2>&1 | while IFS= read -r line; do note "$line"; done
   module_verdict module-1.txt
   end_step
@@ -202,7 +214,7 @@ boot_1() {
   step "without registers: given up after the unit's start limit; each start's banner before the library's message"
   local cursor burst invocations
   systemctl stop $unit
-  rm /dev/gpiomem
+  rm $registers
   systemctl reset-failed $unit
   cursor=$(journal_cursor)
   systemctl start $unit
@@ -226,13 +238,13 @@ boot_1() {
   done
   end_step
 
-  step "apt install ./ranging_1.0.0+1_arm64.deb over the running service: a new process, of the new program"
-  play_module pi4 /dev/gpiomem "1500 none" module-2.txt
+  step "apt install ./ranging_${newer}_$arch.deb over the running service: a new process, of the new program"
+  play_module $board $registers "1500 none" module-2.txt
   systemctl reset-failed $unit
   systemctl start $unit
   module_verdict module-2.txt
   old=$(main_pid)
-  apt_step apt-upgrade.log install -y ./ranging_1.0.0+1_arm64.deb
+  apt_step apt-upgrade.log install -y "./ranging_${newer}_$arch.deb"
   wait_until 10 new_pid || wrong "still PID $old, of the program before"
   # A new main process runs systemd's executor for a moment before the
   # program takes its place.
@@ -241,15 +253,15 @@ boot_1() {
   local pid
   pid=$(main_pid)
   note "PID $old before, $pid after; $(readlink /proc/"$pid"/exe)"
-  [ "$(dpkg-query -W -f='${Version}' ranging)" = 1.0.0+1 ] || wrong "not the newer version"
+  [ "$(dpkg-query -W -f='${Version}' ranging)" = "$newer" ] || wrong "not the newer version"
   ! kill -0 "$old" 2>/dev/null || wrong "the program before still runs"
   end_step
 }
 
 boot_2() {
-  check_board "Pi 5" d04170
+  check_board
 
-  step "started by itself at boot: every reading right, on /dev/gpiomem0"
+  step "started by itself at boot: every reading right, on $registers"
   module_verdict module-3.txt
   [ "$(systemctl is-active $unit)" = active ] || wrong "it is $(systemctl is-active $unit)"
   end_step
@@ -278,18 +290,18 @@ boot_2() {
 if [ "${1:-}" != --go-on ]; then
   # As ranging's service may start only once this has ended, the registers
   # of a boot at which it starts by itself go in place first.
-  if [ "$boot" = 2 ]; then
-    play_module pi5 /dev/gpiomem0 "$echoes" module-3.txt
+  if [ "$stage" = 2 ]; then
+    play_module $board $registers "$echoes" module-3.txt
     echo "$module" >module.pid
   fi
   setsid "$0" --go-on </dev/null &
   exit 0
 fi
 
-say "boot $boot"
+say "Debian $system, boot $stage"
 [ ! -e module.pid ] || module=$(cat module.pid)
-"boot_$boot"
-echo $((boot + 1)) >stage
+"boot_$stage"
+sed -i "s/^stage=.*/stage=$((stage + 1))/" settings
 rm -f module.pid
 sync
 if [ "$failed" = 0 ]; then say "verdict: right"; else say "verdict: wrong"; fi
