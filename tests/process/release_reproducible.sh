@@ -34,12 +34,13 @@ for deb in "$dist"/*.deb; do
 done
 extracted=$work/armhf
 rm -rf "$extracted"
+mkdir -p "$work"
 dpkg-deb -x "$dist"/ranging_*_armhf.deb "$extracted"
 level=$(arm-linux-gnueabihf-readelf -A "$extracted/usr/bin/ranging" | sed -n 's/^ *Tag_CPU_arch: //p')
 echo "   the armhf program's level: $level"
 [ "$level" = v6 ] || wrong "not ARMv6"
 
-echo "== the release again, from a clone elsewhere, under umask 077, TZ=NZST-12 and LANG=de_DE.UTF-8"
+echo "== the release again, from a clone elsewhere, under umask 077, TZ=NZST-12 and LC_ALL=POSIX"
 clone=$work/elsewhere/at/another/depth/ranging
 rm -rf "$work/elsewhere"
 (
@@ -48,7 +49,7 @@ rm -rf "$work/elsewhere"
   git -C "$clone" checkout -q "$(git -C "$source_dir" rev-parse HEAD)"
   mkdir -p "$clone/build-release"
   cp -a "$source_dir"/build-release/root-* "$clone/build-release/"
-  env -u LC_ALL TZ=NZST-12 LANG=de_DE.UTF-8 "$clone/tools/release"
+  TZ=NZST-12 LC_ALL=POSIX "$clone/tools/release"
 ) | sed 's/^/   /'
 if cmp -s "$dist/SHA256SUMS" "$clone/dist/SHA256SUMS"; then
   echo "   the same SHA256SUMS:"
