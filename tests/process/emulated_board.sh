@@ -17,10 +17,11 @@
 # /proc/device-tree/system/linux,revision: under emulation a file in the
 # emulator's own root (-L), which every qemu opens in place of the host's;
 # natively, where the host has no device tree, /proc/cpuinfo's Revision line.
+# The sourcing script names itself in test_name, for its skips.
 skipped=77
 
 if [ -z "$sources" ]; then
-  echo "skipped: the test with the real GPIO library needs its sources:" \
+  echo "skipped: $test_name needs the GPIO library's sources:" \
        "WIRINGPI_SOURCES=<wiringPi's release tarball or source folder> tools/test"
   exit $skipped
 fi
@@ -32,7 +33,7 @@ fi
 # namespace. Where / cannot be made private (in a chroot, / is no mount
 # point), they could reach the machine's: the test is not run there.
 if ! unshare --mount --propagation private true 2>/dev/null; then
-  echo "skipped: the test with the real GPIO library needs a private mount namespace: root, and / a mount point"
+  echo "skipped: $test_name needs a private mount namespace, which takes root, and / a mount point (not so in a chroot)"
   exit $skipped
 fi
 # Each run needs the real-time priority to itself: another copy of this test

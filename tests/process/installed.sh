@@ -19,6 +19,7 @@
 # Exits 77 (skipped) without the library's sources or without root.
 set -euo pipefail
 source_dir=$1 work=$2 sources=${3:-}
+test_name="the test of the package as installed"
 # shellcheck source=emulated_board.sh
 . "$(dirname "$0")/emulated_board.sh"
 unit=$source_dir/packaging/ranging.service

@@ -11,6 +11,7 @@
 # root.
 set -euo pipefail
 source_dir=$1 work=$2 sources=${3:-}
+test_name="the test with the real GPIO library"
 # shellcheck source=emulated_board.sh
 . "$(dirname "$0")/emulated_board.sh"
 

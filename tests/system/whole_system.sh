@@ -167,6 +167,7 @@ start=$SECONDS
 [ -n "$sources" ] || skip "needs the GPIO library's sources (its release tarball or a source folder)"
 # The library's sources checked and unpacked, and the machine to this test
 # alone (the boots' timing is the emulator's).
+test_name="the whole-system test"
 # shellcheck source=../process/emulated_board.sh
 . "$source_dir/tests/process/emulated_board.sh"
 for system in "${systems[@]}"; do
