@@ -300,7 +300,12 @@ fi
 
 say "Debian $system, boot $stage"
 [ ! -e module.pid ] || module=$(cat module.pid)
-"boot_$stage"
+if [ "$(type -t "boot_$stage")" = function ]; then
+  "boot_$stage"
+else
+  say "WRONG: a system has two boots, and this is its boot $stage"
+  failed=1
+fi
 sed -i "s/^stage=.*/stage=$((stage + 1))/" settings
 rm -f module.pid
 sync
