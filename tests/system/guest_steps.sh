@@ -86,7 +86,16 @@ module_verdict() {
   [ "$(tail -n 1 "$1")" = right ] || wrong "register-module's verdict, above"
 }
 
+# main_pid: the service's main process; a step that needs it and finds
+# none (0, which kill would take for this script's own process group) is
+# wrong.
 main_pid() { systemctl show -P MainPID $unit; }
+has_process() {
+  [ "$(main_pid)" != 0 ] && return
+  wrong "the service has no process"
+  end_step
+  return 1
+}
 
 # apt_step <log> <apt arguments...>: runs apt, its output in the log; a
 # failure marks the step wrong with the log's last lines.
@@ -155,6 +164,7 @@ check_journal() {
 check_process() {
   step "the process: not root, in group gpio, CAP_SYS_NICE alone, seccomp, SCHED_RR 40, memory locked"
   local pid status gpio limit policy
+  has_process || return
   pid=$(main_pid)
   status=$(cat /proc/"$pid"/status)
   field() { sed -n "s/^$1:[[:space:]]*//p" <<<"$status"; }
@@ -199,6 +209,7 @@ boot_1() {
   step "killed: back after the unit's back-off"
   local old back restart
   restart=$(systemctl show -P RestartUSec $unit)
+  has_process || return
   old=$(main_pid)
   kill -KILL "$old"
   back=$(date +%s)

@@ -244,7 +244,7 @@ boot() {
     -append "root=/dev/vda rw console=ttyAMA0 quiet systemd.show_status=false" \
     -drive file="$work/$system/system.img",if=virtio,format=raw \
     -drive file="$work/$system/bring.img",if=virtio,format=raw \
-    -serial stdio -no-reboot </dev/null 2>&1 | tr -d '\r' | tee "$work/console-$n.log" |
+    -serial stdio -no-reboot </dev/null 2>&1 | sed -u 's/\r//g' | tee "$work/console-$n.log" |
     sed -u -n 's/^.*ranging-test: /   /p'
   echo "   boot $n took $((SECONDS - began)) s, from power-on to power-off"
   # The console shows the steps' lines as the journal forwards them, after
