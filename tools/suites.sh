@@ -6,11 +6,13 @@
 # is also in <build directory>/<log>.
 
 # cases_passed <build directory>: the test cases its last CTest run passed:
-# a GoogleTest process counts the cases it passed, any other test one.
+# a GoogleTest process counts the cases it passed, any other test one,
+# unless it said it skipped (CTest's log calls a skip passed too).
 cases_passed() {
-  awk '/^[0-9]+\/[0-9]+ Testing: / { gtest = 0 }
+  awk '/^[0-9]+\/[0-9]+ Testing: / { gtest = 0; skipped = 0 }
+       /^skipped: / { skipped = 1 }
        /^\[  PASSED  \] [0-9]+ tests?\.$/ { cases += $4; gtest = 1 }
-       /^Test Passed\.$/ && !gtest { cases++ }
+       /^Test Passed\.$/ && !gtest && !skipped { cases++ }
        END { print cases + 0 }' "$1/Testing/Temporary/LastTest.log"
 }
 
