@@ -162,7 +162,8 @@ if [ $# -ne 4 ]; then
   echo "       whole_system.sh <source dir> <work dir> <wiringPi's sources> <dist dir>" >&2
   exit 2
 fi
-source_dir=$1 work=$2 sources=$3 dist=$4
+# Absolute, as the boards' builds take them from their own folders.
+source_dir=$(realpath "$1") work=$(realpath -m "$2") sources=$3 dist=$(realpath -m "$4")
 start=$SECONDS
 [ -n "$sources" ] || skip "needs the GPIO library's sources (its release tarball or a source folder)"
 # The library's sources checked and unpacked, and the machine to this test
