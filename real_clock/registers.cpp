@@ -154,15 +154,19 @@ void Registers::watchSetUp()
     // The library writes the pull, raises the line's clock, clears the pull
     // and lowers the clock, a few microseconds apart. The pull written since
     // the clock was last down is the one a raised clock latches, even when
-    // both were not seen together.
+    // both were not seen together. A control of 0 with the clock down is
+    // the idle state as much as PUD_OFF written: a clock seen rising after
+    // it, with no pull seen written, latches a pull not seen.
     const uint32_t control = load(&gpio_[kGppud]) & 3u;
     const uint32_t clock = load(&gpio_[kGppudclk0]);
-    if (control != 0 || clock == 0)
-        pendingPull_ = control;
+    if (control != 0)
+        pendingPull_ = static_cast<int>(control);
+    else if (clock == 0)
+        pendingPull_ = kPullNotSeen;
     const uint32_t rising = clock & ~lastPullClock_;
     for (int bcm = 0; bcm < 32; ++bcm) {
         if (rising & (1u << bcm))
-            latchedPull_[bcm] = static_cast<int>(pendingPull_);
+            latchedPull_[bcm] = pendingPull_;
     }
     lastPullClock_ = clock;
 }

@@ -70,7 +70,7 @@ private:
     // showed at the last look.
     static constexpr int kPullNotSeen = -1;
     int latchedPull_[32];
-    uint32_t pendingPull_ = 0;
+    int pendingPull_ = kPullNotSeen;
     uint32_t lastPullClock_ = 0;
     // The Pi 5's output enables, gathered from the writes to their aliases.
     uint32_t outputEnabled_ = 0;
