@@ -251,7 +251,7 @@ boot_1() {
 
   step "apt install ./ranging_${newer}_$arch.deb over the running service: a new process, of the new program"
   # Three echoes, so that one the emulator keeps the module from placing
-  # (left out) still leaves more than half of them through.
+  # (left out) still leaves others to come through.
   play_module $board $registers "1500 3000 5000 none" module-2.txt
   systemctl reset-failed $unit
   systemctl start $unit
