@@ -46,7 +46,6 @@ skip() {
 declare -A release=([bullseye-armhf]=bullseye [trixie-arm64]=trixie)
 declare -A arch=([bullseye-armhf]=armhf [trixie-arm64]=arm64)
 declare -A kernels=([bullseye-armhf]=linux-image-armmp-lpae [trixie-arm64]=linux-image-arm64,linux-image-arm64-16k)
-declare -A triple=([armhf]=arm-linux-gnueabihf [arm64]=aarch64-linux-gnu)
 declare -A user_emulator=([armhf]=qemu-arm [arm64]=qemu-aarch64)
 systems=(bullseye-armhf trixie-arm64)
 
@@ -258,10 +257,10 @@ boot() {
   grep -q 'ranging-test: verdict: right$' "$work/console-$n.log"
 }
 failed=0 n=0
-for spec in "${boots[@]}"; do
+for row in "${boots[@]}"; do
   n=$((n + 1))
   # shellcheck disable=SC2086 # the boot's words
-  boot $n $spec || failed=1
+  boot $n $row || failed=1
 done
 echo "== the whole-system test took $((SECONDS - start)) s: $([ $failed = 0 ] && echo right || echo wrong)"
 exit $failed
