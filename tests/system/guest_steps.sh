@@ -88,11 +88,18 @@ module_verdict() {
 
 # main_pid: the service's main process; a step that needs it and finds
 # none (0, which kill would take for this script's own process group) is
-# wrong.
+# wrong, and says how systemd saw the last one end.
 main_pid() { systemctl show -P MainPID $unit; }
 has_process() {
   [ "$(main_pid)" != 0 ] && return
-  wrong "the service has no process"
+  local code status
+  code=$(systemctl show -P ExecMainCode $unit) status=$(systemctl show -P ExecMainStatus $unit)
+  # ExecMainCode is the waitid() code: 1 exited, 2 killed, 3 dumped core.
+  case $code in
+    2 | 3) status="killed by SIG$(kill -l "$status")" ;;
+    *) status="exit status $status" ;;
+  esac
+  wrong "the service has no process ($(systemctl show -P ActiveState $unit); the last one: $status)"
   end_step
   return 1
 }
