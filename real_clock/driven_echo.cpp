@@ -66,7 +66,7 @@ DrivenEcho driveEcho(int64_t fellNs, int64_t highNs, const std::function<void(bo
     const int64_t beforeFall = realNowNs();
     setLine(false);
     const int64_t afterFall = realNowNs();
-    return {(beforeFall + afterFall) / 2 - (beforeRise + afterRise) / 2, afterFall - fellNs,
+    return {(beforeFall + afterFall) / 2 - (beforeRise + afterRise) / 2, beforeRise - fellNs, afterFall - fellNs,
             std::max(afterRise - beforeRise, afterFall - beforeFall)};
 }
 

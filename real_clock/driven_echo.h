@@ -32,6 +32,7 @@ void napBetweenLooks();
 
 struct DrivenEcho {
     int64_t trueNs;         // from the middle of the rise's stamps to the middle of the fall's
+    int64_t raisedAfterNs;  // from the trigger's fall to the stamp before the echo's rise
     int64_t endedAfterNs;   // from the trigger's fall to the stamp after the echo's
     int64_t placedWithinNs; // the wider of the rise's and the fall's two stamps
 };

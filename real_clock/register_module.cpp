@@ -6,10 +6,20 @@
 // with SIGTERM, as a person would. Then it reports what it drove against
 // what was printed, and exits 0 when every line is right.
 //
-//   register-module [--service] BOARD REGISTER-FILE ECHOES -- COMMAND [ARG...]
+//   register-module [--service] [--answer-late] BOARD REGISTER-FILE ECHOES -- COMMAND [ARG...]
 //
 // BOARD is pi3, pi4 or pi5; ECHOES lists one reading each, as ranging-sim's
-// SIM_ECHOES does (a width in µs, "none" or "stuck").
+// SIM_ECHOES does (a width in µs, "none" or "stuck"). Each reading that is
+// not judged right, or whose echo ran into the next trigger, is followed by
+// its triggers: when each fell, and when its echo rose and fell, in ms from
+// the module's start.
+//
+// A real module's echo ends long before the program fires again. One held
+// up under emulation may answer a trigger so late that its echo is still
+// high, or not yet raised, when the next trigger comes, and the program
+// then times it in that attempt: a reading whose last trigger came so is
+// left out. --answer-late plays such a module: it holds back its answer to
+// the first trigger until the program has fired again.
 //
 // With --service the program is a service's, which a service manager starts
 // once the register file is there, and COMMAND follows its output (its lines
@@ -115,15 +125,41 @@ struct Trigger {
     Fall fell;
     int64_t fellWithinNs;
     std::optional<realclock::DrivenEcho> echo;
+    bool ranIntoNext = false; // the program fired again before its echo fell
+    bool cameDuringEcho = false; // it came before the echo for the trigger before it fell
 };
 
-Trigger answer(realclock::Registers& registers, const Fall& fall, const sim::Echo& echo)
+// `nextFired`: the program has fired again already. Otherwise, a trigger
+// written before the look just after the echo's fall may have come while the
+// echo was still high.
+Trigger answer(realclock::Registers& registers, const Fall& fall, const sim::Echo& echo, bool nextFired)
 {
     Trigger answered{fall, fall.byNs - fall.afterNs, std::nullopt};
-    if (const std::optional<int64_t> highNs = sim::echoHighNs(echo, 0))
+    if (const std::optional<int64_t> highNs = sim::echoHighNs(echo, 0)) {
         answered.echo =
             realclock::driveEcho(fall.byNs, *highNs, [&](bool high) { registers.driveInput(kEchoBcm, high); });
+        answered.ranIntoNext = nextFired || registers.setPending(kTriggerBcm);
+    }
     return answered;
+}
+
+// When the trigger fell and the echo rose and fell, in ms from `startNs`.
+std::string timesOf(const Trigger& trigger, int64_t startNs)
+{
+    const auto ms = [startNs](int64_t ns) { return (ns - startNs) / 1e6; };
+    char text[200];
+    int used = std::snprintf(text, sizeof text, "fell between %.3f and %.3f ms", ms(trigger.fell.afterNs),
+                             ms(trigger.fell.byNs));
+    if (trigger.echo)
+        used += std::snprintf(text + used, sizeof text - static_cast<size_t>(used),
+                              "; echo raised by %.3f ms, lowered by %.3f ms",
+                              ms(trigger.fell.byNs + trigger.echo->raisedAfterNs),
+                              ms(trigger.fell.byNs + trigger.echo->endedAfterNs));
+    if (trigger.cameDuringEcho)
+        std::snprintf(text + used, sizeof text - static_cast<size_t>(used), "; came before the echo before it fell");
+    else if (trigger.ranIntoNext)
+        std::snprintf(text + used, sizeof text - static_cast<size_t>(used), "; the next trigger came first");
+    return text;
 }
 
 // The program, started with its standard output and error in pipes.
@@ -273,22 +309,25 @@ std::string judge(const sim::Echo& echo, const std::vector<Trigger>& triggers, c
     }
     const Trigger& trigger = triggers.back();
     const std::optional<realclock::DrivenEcho>& last = trigger.echo;
-    if (!last) {
+    if (!last)
         std::snprintf(text, sizeof text, "%s, %s: %.2f cm", nameOf(echo), triggersText(triggers.size()).c_str(),
                       printedCm);
-        seen = text;
-        return printedCm == 0 ? "right" : "wrong: expected 0.00";
-    }
-    std::snprintf(text, sizeof text, "%s%.1f us echo ending %.1f us after the trigger, %s: %.2f cm", nameOf(echo),
-                  last->trueNs / 1000.0, last->endedAfterNs / 1000.0, triggersText(triggers.size()).c_str(),
-                  printedCm);
+    else
+        std::snprintf(text, sizeof text, "%s%.1f us echo ending %.1f us after the trigger, %s: %.2f cm",
+                      nameOf(echo), last->trueNs / 1000.0, last->endedAfterNs / 1000.0,
+                      triggersText(triggers.size()).c_str(), printedCm);
     seen = text;
+    // The reading printed is the last trigger's, timed while the echo before
+    // it may still have been high: two echoes that no module gives.
+    if (trigger.cameDuringEcho)
+        return "left out: the echo for the trigger before it fell only after it came, the module held up";
+    if (!last)
+        return printedCm == 0 ? "right" : "wrong: expected 0.00";
     if (last->endedAfterNs >= kSurelyPastNs)
         return printedCm == 0 ? "right" : "wrong: expected 0.00, past the time-out";
     if (last->endedAfterNs + trigger.fellWithinNs > kSurelyInTimeNs)
         return "left out: it may end past the time-out, the trigger seen up to " +
                std::to_string(trigger.fellWithinNs / 1000) + " us after it fell";
-    // The reading printed is the last trigger's.
     if (last->placedWithinNs > (service ? kEmulatedPlacedWithinNs : realclock::kPlacedWithinNs))
         return "left out: its writes could be placed only within " + std::to_string(last->placedWithinNs) + " ns";
     const double trueCm = last->trueNs / 1000.0 * kCmPerUs;
@@ -309,7 +348,7 @@ bool isEmpty(const sim::Echo& echo)
 [[noreturn]] void usage(const char* why)
 {
     std::fprintf(stderr,
-                 "register-module: %s\nusage: register-module [--service] pi3|pi4|pi5 REGISTER-FILE ECHOES -- "
+                 "register-module: %s\nusage: register-module [--service] [--answer-late] pi3|pi4|pi5 REGISTER-FILE ECHOES -- "
                  "COMMAND [ARG...]\n",
                  why);
     std::exit(2);
@@ -319,10 +358,15 @@ bool isEmpty(const sim::Echo& echo)
 
 int main(int argc, char** argv)
 {
-    const bool service = argc > 1 && std::string(argv[1]) == "--service";
-    if (service) {
-        --argc;
-        ++argv;
+    bool service = false;
+    bool answerLate = false;
+    for (; argc > 1 && std::strncmp(argv[1], "--", 2) == 0 && argv[1][2] != '\0'; --argc, ++argv) {
+        if (std::string(argv[1]) == "--service")
+            service = true;
+        else if (std::string(argv[1]) == "--answer-late")
+            answerLate = true;
+        else
+            usage("no such option");
     }
     realclock::Pi pi;
     if (argc < 6 || std::string(argv[4]) != "--")
@@ -370,12 +414,34 @@ int main(int argc, char** argv)
     const bool othersUntouched = registers.othersUntouched(kTriggerBcm, kEchoBcm, kSpareBcm);
 
     std::vector<std::vector<Trigger>> triggers(script.size());
+    // With --answer-late, the first trigger is held back, in its reading's
+    // list, until the program fires again.
+    bool holdNext = answerLate;
+    bool holding = false;
+    size_t heldReading = 0;
+    bool lastRanIntoNext = false;
     int64_t limitNs = realclock::realNowNs() + kReadingLimitNs;
     while (!program.exited && program.readings() < script.size() && realclock::realNowNs() < limitNs) {
         if (writes.set || writes.cleared) {
             const Fall fall = triggerFell(looks, writes);
             const size_t reading = readingOf(triggers, program.readings(), fall);
-            triggers[reading].push_back(answer(registers, fall, script[reading]));
+            if (holdNext) {
+                holdNext = false;
+                holding = true;
+                heldReading = reading;
+                triggers[reading].push_back({fall, fall.byNs - fall.afterNs, std::nullopt});
+            } else {
+                if (holding) {
+                    Trigger& held = triggers[heldReading].front();
+                    held = answer(registers, held.fell, script[heldReading], true);
+                    lastRanIntoNext = held.ranIntoNext;
+                    holding = false;
+                }
+                Trigger answered = answer(registers, fall, script[reading], false);
+                answered.cameDuringEcho = lastRanIntoNext;
+                lastRanIntoNext = answered.ranIntoNext;
+                triggers[reading].push_back(answered);
+            }
         }
         const size_t before = program.readings();
         program.look();
@@ -413,6 +479,12 @@ int main(int argc, char** argv)
         const std::string verdict = i + 1 < lines.size() ? judge(script[i], triggers[i], lines[i + 1], service, looks.longestGapNs, seen)
                                                          : "wrong: no line printed";
         std::printf("reading %zu: %s: %s\n", i + 1, seen.c_str(), verdict.c_str());
+        const bool ranIntoNext = std::any_of(triggers[i].begin(), triggers[i].end(),
+                                             [](const Trigger& trigger) { return trigger.ranIntoNext; });
+        if (verdict != "right" || ranIntoNext) {
+            for (size_t t = 0; t < triggers[i].size(); ++t)
+                std::printf("  trigger %zu: %s\n", t + 1, timesOf(triggers[i][t], startNs).c_str());
+        }
         const bool isLost = verdict.rfind("lost", 0) == 0;
         lost += isLost;
         if (verdict.rfind("wrong", 0) == 0 || (isLost && !service))

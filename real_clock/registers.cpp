@@ -128,6 +128,11 @@ Registers::Writes Registers::takeOutputWrites(int bcm)
     return {set, cleared};
 }
 
+bool Registers::setPending(int bcm) const
+{
+    return (load(&gpio_[pi_ == Pi::Pi5 ? kRp1OutSet : kGpset0]) & (1u << bcm)) != 0;
+}
+
 void Registers::driveInput(int bcm, bool high)
 {
     if (pi_ == Pi::Pi5) {

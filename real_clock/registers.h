@@ -35,6 +35,9 @@ public:
         bool cleared;
     };
     Writes takeOutputWrites(int bcm);
+    // Whether line `bcm` has been set since the last look took its writes,
+    // which this leaves for the next look.
+    bool setPending(int bcm) const;
 
     void driveInput(int bcm, bool high);
 
