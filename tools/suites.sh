@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Runs a build's CTest suite and reports it in a line, for tools/test and
 # tools/oldest (sourced):
 #   suite_tests <build directory> <log> [ctest options]

@@ -15,7 +15,7 @@ outside_code() {
 # headings in ASCII: lower case, punctuation dropped, blanks as hyphens, and
 # -1, -2 … after a heading that came before.
 anchors() {
-  outside_code "$1" | sed -n 's/^#\{1,6\} \{1,\}//p' | tr 'A-Z' 'a-z' | sed 's/[^a-z0-9 _-]//g; s/ /-/g' |
+  outside_code "$1" | sed -n 's/^#\{1,6\} \{1,\}//p' | tr '[:upper:]' '[:lower:]' | sed 's/[^a-z0-9 _-]//g; s/ /-/g' |
     awk '{ n = seen[$0]++; print (n ? $0 "-" n : $0) }'
 }
 

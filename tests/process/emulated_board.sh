@@ -1,8 +1,11 @@
-# What the tests with the real GPIO library share, sourced by them with
-# source_dir, work and sources set: the checks that they can run (sources,
-# root and a private mount namespace: 77, skipped, where not), one run at a
-# time on the machine, the library and ranging built natively and for both
-# boards, and runs as on a given board:
+# shellcheck shell=bash
+# What the tests with the real GPIO library share, sourced by them as
+#   . emulated_board.sh <source dir> <work dir> <wiringPi's sources> <test name>
+# (the sources may be empty; the test name is for the line that says it is
+# skipped): the checks that they can run (sources, root and a private mount
+# namespace: 77, skipped, where not), one run at a time on the machine, the
+# library and ranging built natively and for both boards, and runs as on a
+# given board:
 #   prepare_builds <build...>    native, armhf and arm64: the library built
 #                                with that compiler, ranging against it;
 #                                command[<build>] then starts it
@@ -17,7 +20,9 @@
 # /proc/device-tree/system/linux,revision: under emulation a file in the
 # emulator's own root (-L), which every qemu opens in place of the host's;
 # natively, where the host has no device tree, /proc/cpuinfo's Revision line.
-# The sourcing script names itself in test_name, for its skips.
+# What it sets for the sourcing script: skipped (77), triple[<build>],
+# builds, module (register-module, native) and command[<build>].
+source_dir=$1 work=$2 sources=$3 test_name=$4
 skipped=77
 
 if [ -z "$sources" ]; then
@@ -51,28 +56,30 @@ declare -A revision=(
   [pi3]=a02082 # Pi 3 Model B, BCM2837
   [pi4]=c03111 # Pi 4 Model B, BCM2711
   [pi5]=d04170 # Pi 5, RP1
-  [unknown]=
+  [unknown]=''
 )
 # Each build: its cross compiler (none natively), its emulator, its board.
 declare -A compiler=([native]=gcc [armhf]=arm-linux-gnueabihf-gcc [arm64]=aarch64-linux-gnu-gcc)
 declare -A triple=([armhf]=arm-linux-gnueabihf [arm64]=aarch64-linux-gnu)
 declare -A emulator=([armhf]=qemu-arm [arm64]=qemu-aarch64)
+# shellcheck disable=SC2034 # the sourcing script's list of builds
 builds=(native armhf arm64)
 
 # The library's own files, built with <compiler> (its words) into <dir>:
 # every C file of its folder but the network daemon's and the extensions
 # that need it. What was built is kept, keyed by what it was built from.
 build_library() {
-  local compiler=$1 dir=$2 src=$3 key
-  key=$( (echo "$compiler"; cat "$src"/*.c "$src"/*.h) | sha256sum)
+  local cc=$1 dir=$2 src=$3 key
+  key=$( (echo "$cc"; cat "$src"/*.c "$src"/*.h) | sha256sum)
   [ "$(cat "$dir/sources.sha256" 2>/dev/null)" = "$key" ] && return
   rm -rf "$dir"
   mkdir -p "$dir/include" "$dir/objects"
+  # shellcheck disable=SC2016 # the inner shell expands its own arguments
   find "$src" -maxdepth 1 -name '*.c' ! -name drcNet.c ! -name drcSerial.c ! -name wpiExtensions.c -print0 |
-    xargs -0 -P "$(nproc)" -I{} sh -c "$compiler"' -O2 -D_GNU_SOURCE -fPIC -w -I"$1" -c "$2" -o "$3/$(basename "$2" .c).o"' \
+    xargs -0 -P "$(nproc)" -I{} sh -c "$cc"' -O2 -D_GNU_SOURCE -fPIC -w -I"$1" -c "$2" -o "$3/$(basename "$2" .c).o"' \
       - "$src" {} "$dir/objects"
   # shellcheck disable=SC2086 # the compiler's words
-  $compiler -shared -Wl,-soname,libwiringPi.so -o "$dir/libwiringPi.so" "$dir"/objects/*.o -lm -lpthread -lrt
+  $cc -shared -Wl,-soname,libwiringPi.so -o "$dir/libwiringPi.so" "$dir"/objects/*.o -lm -lpthread -lrt
   cp "$src/wiringPi.h" "$dir/include/"
   echo "$key" >"$dir/sources.sha256"
 }
@@ -99,6 +106,7 @@ else
 fi
 library_src=$(dirname "$(find "$tree" -path '*/wiringPi/wiringPi.c' | head -n 1)")
 [ -f "$library_src/wiringPi.c" ] || { echo "no wiringPi/wiringPi.c in $sources" >&2; exit 1; }
+# shellcheck disable=SC2034 # the sourcing script's module
 module=$work/native/register-module
 
 declare -A command
@@ -164,8 +172,9 @@ in_board() {
     local tree_file=$work/root-$emulated/proc/device-tree/system/linux,revision
     rm -f "$tree_file"
     # Four bytes, most significant first, as the firmware writes them.
-    [ -z "$code" ] || printf "\\x00\\x${code:0:2}\\x${code:2:2}\\x${code:4:2}" >"$tree_file"
+    [ -z "$code" ] || printf '%b' "\\x00\\x${code:0:2}\\x${code:2:2}\\x${code:4:2}" >"$tree_file"
   done
+  # shellcheck disable=SC2016 # the inner shell expands its own arguments
   unshare --mount --propagation private --fork sh -ec '
     mount --bind "$1" /proc/cpuinfo
     mount -t tmpfs -o mode=0755 tmpfs "$2"

@@ -18,10 +18,8 @@
 #    @resources fails, naming what it forbids.
 # Exits 77 (skipped) without the library's sources or without root.
 set -euo pipefail
-source_dir=$1 work=$2 sources=${3:-}
-test_name="the test of the package as installed"
 # shellcheck source=emulated_board.sh
-. "$(dirname "$0")/emulated_board.sh"
+. "$(dirname "$0")/emulated_board.sh" "$1" "$2" "${3:-}" "the test of the package as installed"
 unit=$source_dir/packaging/ranging.service
 echoes="150 1500 7000 12500 none"
 gpio_gid=4242 nobody=65534
@@ -50,9 +48,11 @@ case $unit_path in
   lib/systemd/system/ranging.service | usr/lib/systemd/system/ranging.service) ;;
   *) wrong "the unit is at \"$unit_path\"" ;;
 esac
-expected=$(printf '%s\n' usr/bin/ranging usr/share/man/man1/ranging.1.gz "$unit_path" \
-  usr/share/doc/ranging/{README.md,copyright,changelog.gz} \
-  $(cd "$source_dir" && ls docs/*.md | sed 's|^|usr/share/doc/ranging/|') | sort)
+expected=$( {
+  printf '%s\n' usr/bin/ranging usr/share/man/man1/ranging.1.gz "$unit_path" \
+    usr/share/doc/ranging/{README.md,copyright,changelog.gz}
+  cd "$source_dir" && printf 'usr/share/doc/ranging/%s\n' docs/*.md
+} | sort)
 [ "$contents" = "$expected" ] || wrong "it holds:"$'\n'"$contents"
 # debhelper's maintainer scripts, which start, restart, stop and forget the
 # service.
@@ -98,6 +98,7 @@ as_service() {
   shift 2
   local grant=()
   [ "$granted" = no ] || grant=(--inh-caps="$caps" --ambient-caps="$caps")
+  # shellcheck disable=SC2016 # the inner shell expands its own arguments
   in_board pi4 "$module" pi4 /dev/gpiomem "$echoes" -- sh -ec '
     chgrp "$1" /dev/gpiomem && chmod 660 /dev/gpiomem
     shift
@@ -145,6 +146,7 @@ forbidden() { comm -23 "$work/calls" <(allowed "$1") | paste -sd' '; }
 echo "== system calls, from start to SIGTERM, against the unit's filter"
 # strace detaches from its program when it is killed: the program is ended
 # as the module would end it, and strace with it.
+# shellcheck disable=SC2016 # the inner shell expands its own arguments
 as_service traced yes sh -c 'strace -f -qq -o "$0" "$@" & tracer=$!
   trap "kill -TERM \$(cat /proc/$tracer/task/$tracer/children); wait $tracer" TERM
   wait $tracer' "$private/out/trace" "${installed[@]}" || true

@@ -10,10 +10,8 @@
 # the library gives them. Exits 77 (skipped) without the sources or without
 # root.
 set -euo pipefail
-source_dir=$1 work=$2 sources=${3:-}
-test_name="the test with the real GPIO library"
 # shellcheck source=emulated_board.sh
-. "$(dirname "$0")/emulated_board.sh"
+. "$(dirname "$0")/emulated_board.sh" "$1" "$2" "${3:-}" "the test with the real GPIO library"
 
 # Readings: the board, its register file, the build, and the echoes, one a
 # reading (widths in µs, "none", or "stuck": nothing in range).

@@ -28,8 +28,9 @@ for deb in "$dist"/*.deb; do
   ! grep -E '^[EW]: |hardening-' <<<"$notes" || wrong "lintian, on the $arch package: as above"
   depends=$(dpkg-deb -f "$deb" Depends)
   libc=$(sed -n 's/.*libc6 (>= \([0-9.]*\)).*/\1/p' <<<"$depends")
-  [ -n "$libc" ] && [ "$(printf '%s\n' "$libc" 2.31 | sort -V | tail -n 1)" = 2.31 ] ||
+  if [ -z "$libc" ] || [ "$(printf '%s\n' "$libc" 2.31 | sort -V | tail -n 1)" != 2.31 ]; then
     wrong "the $arch package depends on: $depends"
+  fi
   echo "   $(basename "$deb"): Depends: $depends"
 done
 extracted=$work/armhf

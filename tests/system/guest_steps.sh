@@ -11,10 +11,11 @@
 # finds it started by itself, then removes and purges it.
 set -uo pipefail
 disk=/run/ranging-test
-cd "$disk"
-# What the host wrote: stage (this system's first boot or its second),
-# version, arch and system.
-. ./settings
+cd "$disk" || exit 1
+# What the host wrote in settings: stage (this system's first boot or its
+# second), version, arch and system.
+setting() { sed -n "s/^$1=//p" settings; }
+stage=$(setting stage) version=$(setting version) arch=$(setting arch) system=$(setting system)
 # The readings register-module plays, one a second: echo widths in µs, or
 # none at all.
 echoes="1500 5000 none 10000 3000 none 8000 600"
@@ -224,6 +225,7 @@ boot_1() {
   old=$(main_pid)
   kill -KILL "$old"
   back=$(date +%s)
+  # shellcheck disable=SC2317 # wait_until calls it by name
   new_pid() { local pid; pid=$(main_pid); [ "$pid" != 0 ] && [ "$pid" != "$old" ]; }
   if wait_until 30 new_pid; then
     note "back after $(($(date +%s) - back)) s (RestartSec $restart), as PID $(main_pid)"
@@ -242,9 +244,10 @@ boot_1() {
   systemctl start $unit
   burst=$(systemctl show -P StartLimitBurst $unit)
   # Given up: failed, and systemd said why.
+  # shellcheck disable=SC2317 # wait_until calls it by name
   given_up() {
-    [ "$(systemctl show -P ActiveState $unit)" = failed ] &&
-      journalctl -q -o cat --after-cursor="$cursor" -u $unit | grep -q 'Start request repeated too quickly'
+    [ "$(systemctl show -P ActiveState "$unit")" = failed ] &&
+      journalctl -q -o cat --after-cursor="$cursor" -u "$unit" | grep -q 'Start request repeated too quickly'
   }
   wait_until 180 given_up || wrong "not given up at its start limit within 180 s"
   note "$(systemctl show -P ActiveState $unit), status $(systemctl show -P ExecMainStatus $unit):" \
@@ -272,6 +275,7 @@ boot_1() {
   wait_until 10 new_pid || wrong "still PID $old, of the program before"
   # A new main process runs systemd's executor for a moment before the
   # program takes its place.
+  # shellcheck disable=SC2317 # wait_until calls it by name
   runs_installed() { [ "$(stat -L -c %i /proc/"$(main_pid)"/exe)" = "$(stat -c %i /usr/bin/ranging)" ]; }
   wait_until 10 runs_installed || wrong "not the program installed"
   local pid

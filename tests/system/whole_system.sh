@@ -45,6 +45,7 @@ skip() {
 # emulator that runs its programs while it is made.
 declare -A release=([bullseye-armhf]=bullseye [trixie-arm64]=trixie)
 declare -A arch=([bullseye-armhf]=armhf [trixie-arm64]=arm64)
+# shellcheck disable=SC2054 # one word: mmdebstrap's list of packages
 declare -A kernels=([bullseye-armhf]=linux-image-armmp-lpae [trixie-arm64]=linux-image-arm64,linux-image-arm64-16k)
 declare -A user_emulator=([armhf]=qemu-arm [arm64]=qemu-aarch64)
 systems=(bullseye-armhf trixie-arm64)
@@ -94,7 +95,7 @@ UNIT
 # mirror may lack the security suite's index for an older release's
 # architecture.
 make_system() {
-  local system=$1 root=$2 binfmt=/proc/sys/fs/binfmt_misc registered= emulator
+  local system=$1 root=$2 binfmt=/proc/sys/fs/binfmt_misc registered='' emulator
   emulator=${user_emulator[${arch[$system]}]}
   if [ ! -e "$binfmt/register" ]; then
     mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || skip "needs binfmt_misc, which cannot be mounted here"
@@ -108,7 +109,9 @@ make_system() {
   local mirror status=0
   mirror=$("$project/tools/debian-mirror")
   # The initramfs needs only what mounts the root: building it with every
-  # module, under emulation, would take minutes.
+  # module, under emulation, would take minutes. The hooks are shell
+  # commands of mmdebstrap's, which expands their arguments itself.
+  # shellcheck disable=SC2016
   mmdebstrap --variant=minbase --arch="${arch[$system]}" \
     --include="systemd-sysv,udev,initramfs-tools,${kernels[$system]}" \
     --setup-hook='mkdir -p "$1/etc/initramfs-tools/conf.d"' \
@@ -167,9 +170,8 @@ start=$SECONDS
 [ -n "$sources" ] || skip "needs the GPIO library's sources (its release tarball or a source folder)"
 # The library's sources checked and unpacked, and the machine to this test
 # alone (the boots' timing is the emulator's).
-test_name="the whole-system test"
 # shellcheck source=../process/emulated_board.sh
-. "$source_dir/tests/process/emulated_board.sh"
+. "$source_dir/tests/process/emulated_board.sh" "$source_dir" "$work" "$sources" "the whole-system test"
 for system in "${systems[@]}"; do
   system_is_made "$work" "$system" || "$here/whole_system.sh" --make-system "$work" "$system"
 done
@@ -200,7 +202,7 @@ bring() {
   printf 'stage=1\nversion=%s\narch=%s\nsystem=%s\n' "$version" "$a" "$system" >"$bring/settings"
   mkfs.ext4 -q -F -L ranging-test -d "$bring" "$work/$system/bring.img" 64M >/dev/null
   mkfs.ext4 -q -F -d "$work/$system/root" "$work/$system/system.img" 2G >/dev/null
-  echo "   $system: $(cd "$bring" && ls | paste -sd' ')"
+  echo "   $system: $(cd "$bring" && printf '%s\n' * | paste -sd' ')"
 }
 
 # newer_package <deb> <version> <newer deb>: the same package, another version.
@@ -226,21 +228,21 @@ boots=(
 declare -A revision=([pi3]=a02082 [pi4]=c03111 [pi5]=d04170)
 boot_limit=420
 
-# boot <n> <system> <kernel's system> <kernel> <emulator> <cpu> <machine> <board>:
+# boot <n> <system> <kernel's system> <kernel> <qemu> <cpu> <machine> <board>:
 # its steps print their verdicts on the console, kept in console-<n>.log.
 boot() {
-  local n=$1 system=$2 kernel_system=$3 flavour=$4 emulator=$5 cpu=$6 machine=$7 board=$8 began=$SECONDS
-  local boot_dir=$work/$kernel_system/root/boot kernel initrd dtb=$work/boot-$n.dtb
-  kernel=$(ls "$boot_dir"/vmlinuz-*-"$flavour" | head -n 1)
-  initrd=$(ls "$boot_dir"/initrd.img-*-"$flavour" | head -n 1)
+  local n=$1 system=$2 kernel_system=$3 flavour=$4 qemu=$5 cpu=$6 machine=$7 board=$8 began=$SECONDS
+  local boot_dir=$work/$kernel_system/root/boot dtb=$work/boot-$n.dtb
+  local kernel_files=("$boot_dir"/vmlinuz-*-"$flavour") initrd_files=("$boot_dir"/initrd.img-*-"$flavour")
+  local kernel=${kernel_files[0]} initrd=${initrd_files[0]}
   local hardware=(-cpu "$cpu" -smp 2 -m 1024 -nic none -display none -monitor none)
   # QEMU's own device tree for the machine, with the board's revision where
   # the GPIO library reads it first.
-  "$emulator" -machine "$machine,dumpdtb=$dtb" "${hardware[@]}" >/dev/null 2>&1
+  "$qemu" -machine "$machine,dumpdtb=$dtb" "${hardware[@]}" >/dev/null 2>&1
   fdtput -c "$dtb" /system
   fdtput -t x "$dtb" /system linux,revision "${revision[$board]}"
   echo "== boot $n: Debian $system, $(basename "$kernel") ($cpu), as a ${board/pi/Pi }"
-  timeout $boot_limit "$emulator" -machine "$machine" "${hardware[@]}" -dtb "$dtb" -kernel "$kernel" -initrd "$initrd" \
+  timeout $boot_limit "$qemu" -machine "$machine" "${hardware[@]}" -dtb "$dtb" -kernel "$kernel" -initrd "$initrd" \
     -append "root=/dev/vda rw console=ttyAMA0 quiet systemd.show_status=false" \
     -drive file="$work/$system/system.img",if=virtio,format=raw \
     -drive file="$work/$system/bring.img",if=virtio,format=raw \
