@@ -21,7 +21,6 @@
 
 namespace {
 
-constexpr int kTimeoutUs = 13200;
 
 // Google Benchmark 1.8 replaced a run's `error_occurred` flag with `skipped`,
 // and wants a unit after --benchmark_min_time, which earlier versions do not
@@ -67,7 +66,7 @@ void pollWhileEchoIs(benchmark::State& state, int level)
     gInputRegister = level == HIGH ? 1u << kEchoPin : 0u;
     gPinReads = 0;
     for (auto _ : state)
-        benchmark::DoNotOptimize(pulseIn(kEchoPin, HIGH, kTimeoutUs));
+        benchmark::DoNotOptimize(pulseIn(kEchoPin, HIGH, kEchoTimeoutUs));
     state.counters[kCostCounter] = perPoll(static_cast<double>(gPinReads));
 }
 

@@ -4,6 +4,52 @@
 #include <cstdint>
 #include <optional>
 
+// What a reading is timed and judged by. The tests and the tools that judge
+// the program's readings take these from here.
+
+// The module starts one measurement on a trigger held HIGH for at least this.
+constexpr unsigned kTriggerPulseUs = 10;
+
+// The limit on one whole timing call, the wait for the echo included. An echo
+// of 13,200 µs is an object 224.4 cm away, the farthest reading we report;
+// anything longer is treated as no echo, and a timing never takes longer.
+constexpr int kEchoTimeoutUs = 13200;
+
+// Polling can only place each edge of the echo between two stamps. When the
+// process loses the processor between a read and its stamp, that gap, and so
+// the reading's error, grows by the whole hold-up. A reading is printed only
+// when its two edges' gaps together stay within 29 µs, 0.49 cm: under the
+// half centimetre by which a reading counts as wrong.
+constexpr int kTrustedErrorUs = 29;
+
+// A hold-up can hide a whole echo only when it is longer than the echo.
+// Module makers give 2 cm as the shortest range: an echo of 117 µs. Two
+// reads lie less than a microsecond (the clock's step) further apart than
+// the stamp before the first and the stamp after the second; so when those
+// stamps lie under 117 µs apart, no echo that short or longer fits between
+// the reads unseen. A time-out is retried only when two such stamps, or the
+// stamp before the trigger's fall and the one after the first read, lie
+// 117 µs or more apart.
+constexpr int kShortestEchoUs = 117;
+// A time-out that comes while the echo is high is trusted only when the last
+// read that saw it came within this of the limit: the echo cannot then have
+// ended earlier than a trusted reading's error short of the farthest reading.
+constexpr int kLimitToleranceUs = kTrustedErrorUs;
+
+// An untrusted reading is taken again, up to this many attempts in all; when
+// none is trusted the reading is 0, as for no echo.
+constexpr int kAttempts = 3;
+// Before firing again, the module must have finished its measurement: module
+// makers give 60 ms from trigger to trigger. Waiting this long after timing,
+// which starts after the trigger, keeps to it.
+constexpr unsigned kModuleCycleMs = 60;
+
+constexpr double kSpeedOfSoundMps = 340.0;
+constexpr double kOutAndBack = 2.0;     // the echo times the way there and back
+constexpr double kUsMpsPerCm = 10000.0; // 1 µs at 1 m/s is 1/10,000 cm
+// What one microsecond of echo reads as: 0.017 cm.
+constexpr double kCmPerEchoUs = kSpeedOfSoundMps / kOutAndBack / kUsMpsPerCm;
+
 // Fires the trigger, times the echo and returns the distance in centimetres;
 // 0 when no echo came back in time, or when no attempt could be trusted.
 float getSonar();

@@ -13,9 +13,7 @@
 
 namespace {
 
-constexpr int kTimeoutUs = 13200;
 constexpr int64_t kUs = sim::kNsPerUs;
-constexpr double kCmPerUs = 0.017; // what one microsecond of echo reads as
 
 // The whole range of readings, from a few centimetres to just short of the
 // time-out, less the echo's start.
@@ -67,7 +65,7 @@ TEST_P(Accuracy, EveryWidthIsWithinOnePollOfTheTruthAtEachEdge)
         const int64_t riseNs = board.nowNs() + 20 * kUs + phaseNs(random);
         board.driveEcho(riseNs, riseNs + trueNs);
 
-        const int measuredUs = pulseIn(kEchoPin, HIGH, kTimeoutUs);
+        const int measuredUs = pulseIn(kEchoPin, HIGH, kEchoTimeoutUs);
         const int64_t errorNs = measuredUs * kUs - trueNs;
         ASSERT_GT(errorNs, -2 * pollNs - kUs) << "true width " << trueNs << " ns, measured " << measuredUs << " µs";
         ASSERT_LT(errorNs, kUs) << "true width " << trueNs << " ns, measured " << measuredUs << " µs";
@@ -84,7 +82,7 @@ TEST_P(Accuracy, EveryWidthIsWithinOnePollOfTheTruthAtEachEdge)
                 "largest %.4f cm, mean bias %+.4f cm\n",
                 static_cast<long long>(costs.pinReadNs), static_cast<long long>(costs.clockReadNs),
                 static_cast<long long>(pollNs), errors.count, errors.leastUs, errors.mostUs, meanUs,
-                std::max(-errors.leastUs, errors.mostUs) * kCmPerUs, meanUs * kCmPerUs);
+                std::max(-errors.leastUs, errors.mostUs) * kCmPerEchoUs, meanUs * kCmPerEchoUs);
     // Each edge is seen half a poll late on average: a bias that is real, and
     // small, rather than one that cancels out.
     EXPECT_LT(meanUs, 0);

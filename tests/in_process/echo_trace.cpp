@@ -9,14 +9,10 @@
 
 namespace {
 
-constexpr int kTimeoutUs = 13200;
-// What the program trusts: a reading's windows together.
-constexpr int kTrustedErrorUs = 29;
-// A trusted time-out hides no echo this long or longer that ended within the
-// time-out, and one seen while timing ended no earlier than this before the
-// limit.
-constexpr int kShortestEchoUs = 117;
-constexpr int kLimitToleranceUs = 29;
+// What the program trusts (ranging.h): a reading's windows together within
+// kTrustedErrorUs; a time-out that hides no echo of kShortestEchoUs or longer
+// that ended within it, and where one was seen while timing, one that ended
+// no earlier than kLimitToleranceUs before the limit.
 constexpr int64_t kNs = 1;
 constexpr int64_t kUs = sim::kNsPerUs;
 constexpr int64_t kNeverNs = int64_t{1} << 50; // a stuck line, for any run
@@ -75,7 +71,7 @@ EchoTrace traceFromBytes(const uint8_t* data, size_t size)
             trace.high.push_back({riseNs, kNeverNs});
             break;
         }
-        cursorNs = echoNearLimit ? std::max(riseNs, kTimeoutUs * kUs - nearLimitSpread(bytes.next()))
+        cursorNs = echoNearLimit ? std::max(riseNs, kEchoTimeoutUs * kUs - nearLimitSpread(bytes.next()))
                                  : riseNs + spread(bytes.next(), unit);
         trace.high.push_back({riseNs, cursorNs});
     }
@@ -137,7 +133,7 @@ public:
         else if (edgeSeen_ && !lastReadHigh_)
             answered_ = true;
         else
-            answered_ = timedOut_ = event.value > startUs_ + kTimeoutUs;
+            answered_ = timedOut_ = event.value > startUs_ + kEchoTimeoutUs;
         if (!read)
             lastStampUs_ = event.value;
         lastWasRead_ = read;
@@ -149,8 +145,8 @@ public:
         if (!broken_.empty())
             return broken_;
         const int widthUs = timing.widthUs;
-        if (widthUs < 0 || widthUs > kTimeoutUs)
-            return "width " + std::to_string(widthUs) + " us, outside 0 to 13200";
+        if (widthUs < 0 || widthUs > kEchoTimeoutUs)
+            return "width " + std::to_string(widthUs) + " us, outside 0 to " + std::to_string(kEchoTimeoutUs);
         if (!answered_)
             return "returned before the pulse ended or the time-out passed";
         if (timedOut_ != timing.timedOut)
@@ -191,7 +187,7 @@ private:
     // before the limit.
     std::string trustedTimeoutVerdict() const
     {
-        const int64_t limitUs = startUs_ + kTimeoutUs;
+        const int64_t limitUs = startUs_ + kEchoTimeoutUs;
         for (size_t i = 0; i < high_.size(); ++i) {
             const Span& span = high_[i];
             if (!seen_[i] && span.riseNs >= fellAtNs_ && span.fallNs - span.riseNs >= kShortestEchoUs * kUs &&
@@ -275,7 +271,7 @@ PulseInCheck checkPulseIn(const EchoTrace& trace)
 
     // A stamp before the call stands in for the trigger's fall; a stall may
     // come between them.
-    const EchoTiming timing = timeEcho(kEchoPin, HIGH, kTimeoutUs, monotonicNowUs());
+    const EchoTiming timing = timeEcho(kEchoPin, HIGH, kEchoTimeoutUs, monotonicNowUs());
     board.watchPolls(nullptr);
     return {rules.verdict(timing), rules.ending(), rules.highAtStart(), timing.widthUs,
             isTrusted(timing) && !timing.timedOut, isTrusted(timing) && timing.timedOut};

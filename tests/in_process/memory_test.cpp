@@ -83,18 +83,19 @@ size_t bytesInUse() { return gBytesInUse; }
 
 } // namespace
 
+// Their parameters are named as the C library's declarations name them.
 extern "C" {
-void* malloc(size_t size) noexcept { return counted(__libc_malloc(size)); }
-void* calloc(size_t count, size_t size) noexcept { return counted(__libc_calloc(count, size)); }
-void* realloc(void* block, size_t size) noexcept
+void* malloc(size_t __size) noexcept { return counted(__libc_malloc(__size)); }
+void* calloc(size_t __nmemb, size_t __size) noexcept { return counted(__libc_calloc(__nmemb, __size)); }
+void* realloc(void* __ptr, size_t __size) noexcept
 {
-    uncounted(block);
-    return counted(__libc_realloc(block, size));
+    uncounted(__ptr);
+    return counted(__libc_realloc(__ptr, __size));
 }
-void free(void* block) noexcept
+void free(void* __ptr) noexcept
 {
-    uncounted(block);
-    __libc_free(block);
+    uncounted(__ptr);
+    __libc_free(__ptr);
 }
 }
 

@@ -123,7 +123,8 @@ TEST_F(OnBoard, GetSonarFiresATenMicrosecondTriggerStampedJustBeforeItFallsThenT
 
     getSonar();
 
-    const std::vector<std::string> calls(board.calls().begin() + configured, board.calls().begin() + configured + 6);
+    const std::vector<std::string> calls(board.calls().begin() + static_cast<std::ptrdiff_t>(configured),
+                                         board.calls().begin() + static_cast<std::ptrdiff_t>(configured) + 6);
     const std::vector<std::string> expected = {
         "digitalWrite(4, 1)", "delayMicroseconds(10)", stamp(s + 10), "digitalWrite(4, 0)", stamp(s + 10),
         "digitalRead(5) -> 0",

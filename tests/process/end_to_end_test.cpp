@@ -2,9 +2,8 @@
 // error, and how it ended.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-
 #include <chrono>
+#include <csignal>
 #include <string>
 #include <vector>
 

@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -31,6 +31,10 @@ class OutputLines {
 public:
     explicit OutputLines(int fd) : file_(fdopen(fd, "r")) {}
     ~OutputLines() { close(); }
+    OutputLines(const OutputLines&) = delete;
+    OutputLines& operator=(const OutputLines&) = delete;
+    OutputLines(OutputLines&&) = delete;
+    OutputLines& operator=(OutputLines&&) = delete;
 
     std::string next()
     {

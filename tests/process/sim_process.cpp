@@ -45,7 +45,7 @@ std::string readAll(int fd)
 {
     std::string text;
     char chunk[4096];
-    for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;)
+    for (ssize_t n = 0; (n = read(fd, chunk, sizeof chunk)) > 0;)
         text.append(chunk, static_cast<size_t>(n));
     close(fd);
     return text;

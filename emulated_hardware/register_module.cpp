@@ -31,12 +31,12 @@
 // lost 4 of 6 in one run of five: the program, held up, trusted none of its
 // three attempts. Natively a lost reading is wrong.)
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -48,6 +48,7 @@
 
 #include "driven_echo.h"
 #include "echo_script.h"
+#include "ranging.h"
 #include "registers.h"
 
 namespace {
@@ -58,15 +59,14 @@ constexpr int kEchoBcm = 24;
 constexpr int kSpareBcm = 17;
 
 // Echoes that end this soon after the trigger fell, at the earliest the fall
-// can be placed, are surely within the program's time-out (13,200 µs from
-// its start, just after the fall); those that end this late after the latest
-// it can be placed, surely not.
-constexpr int64_t kSurelyInTimeNs = 13000000;
-constexpr int64_t kSurelyPastNs = 13700000;
-// A trusted reading's windows add up to at most 29 µs, and the clock's step
-// adds one; the printout rounds to the half hundredth.
-constexpr double kErrorBoundUs = 30;
-constexpr double kCmPerUs = 0.017;
+// can be placed, are surely within the program's time-out (from its start,
+// just after the fall); those that end this late after the latest it can be
+// placed, surely not.
+constexpr int64_t kSurelyInTimeNs = (int64_t{kEchoTimeoutUs} - 200) * 1000;
+constexpr int64_t kSurelyPastNs = (int64_t{kEchoTimeoutUs} + 500) * 1000;
+// A trusted reading's windows add up to at most kTrustedErrorUs, and the
+// clock's step adds one; the printout rounds to the half hundredth.
+constexpr double kErrorBoundUs = kTrustedErrorUs + 1;
 constexpr double kPrintedHalfStepCm = 0.005;
 // Under whole-system emulation (--service) the module's own writes can seldom
 // be placed within kPlacedWithinNs: one that was placed within this is
@@ -103,17 +103,17 @@ struct Fall {
 // The module's looks at the trigger, each stamped before it is taken: a
 // write that a look finds came after the stamp of the look before.
 struct TriggerLooks {
-    realclock::Registers& registers;
+    emulated::Registers& registers;
     int64_t lastNs;   // the stamp of the last look
     int64_t beforeNs; // that of the look before it
     int64_t longestGapNs = 0;
 
     // The trigger's writes since the last look: the program's writes stay in
     // the set and clear registers until a look takes them.
-    realclock::Registers::Writes take()
+    emulated::Registers::Writes take()
     {
         beforeNs = lastNs;
-        lastNs = realclock::realNowNs();
+        lastNs = emulated::realNowNs();
         longestGapNs = std::max(longestGapNs, lastNs - beforeNs);
         return registers.takeOutputWrites(kTriggerBcm);
     }
@@ -124,7 +124,7 @@ struct TriggerLooks {
 struct Trigger {
     Fall fell;
     int64_t fellWithinNs;
-    std::optional<realclock::DrivenEcho> echo;
+    std::optional<emulated::DrivenEcho> echo;
     bool ranIntoNext = false; // the program fired again before its echo fell
     bool cameDuringEcho = false; // it came before the echo for the trigger before it fell
 };
@@ -132,12 +132,12 @@ struct Trigger {
 // `nextFired`: the program has fired again already. Otherwise, a trigger
 // written before the look just after the echo's fall may have come while the
 // echo was still high.
-Trigger answer(realclock::Registers& registers, const Fall& fall, const sim::Echo& echo, bool nextFired)
+Trigger answer(emulated::Registers& registers, const Fall& fall, const sim::Echo& echo, bool nextFired)
 {
     Trigger answered{fall, fall.byNs - fall.afterNs, std::nullopt};
     if (const std::optional<int64_t> highNs = sim::echoHighNs(echo, 0)) {
         answered.echo =
-            realclock::driveEcho(fall.byNs, *highNs, [&](bool high) { registers.driveInput(kEchoBcm, high); });
+            emulated::driveEcho(fall.byNs, *highNs, [&](bool high) { registers.driveInput(kEchoBcm, high); });
         answered.ranIntoNext = nextFired || registers.setPending(kTriggerBcm);
     }
     return answered;
@@ -146,7 +146,7 @@ Trigger answer(realclock::Registers& registers, const Fall& fall, const sim::Ech
 // When the trigger fell and the echo rose and fell, in ms from `startNs`.
 std::string timesOf(const Trigger& trigger, int64_t startNs)
 {
-    const auto ms = [startNs](int64_t ns) { return (ns - startNs) / 1e6; };
+    const auto ms = [startNs](int64_t ns) { return static_cast<double>(ns - startNs) / 1e6; };
     char text[200];
     int used = std::snprintf(text, sizeof text, "fell between %.3f and %.3f ms", ms(trigger.fell.afterNs),
                              ms(trigger.fell.byNs));
@@ -239,21 +239,21 @@ struct Program {
     static void drain(int fd, std::string& text)
     {
         char chunk[4096];
-        for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;)
+        for (ssize_t n = 0; (n = read(fd, chunk, sizeof chunk)) > 0;)
             text.append(chunk, static_cast<size_t>(n));
     }
 };
 
 // Waits for the trigger's fall after a look that saw it: at once when the
 // look saw it fall too, otherwise as it comes.
-Fall triggerFell(TriggerLooks& looks, const realclock::Registers::Writes& seen)
+Fall triggerFell(TriggerLooks& looks, const emulated::Registers::Writes& seen)
 {
     if (!seen.cleared) {
-        const int64_t limitNs = realclock::realNowNs() + kReadingLimitNs;
-        while (!looks.take().cleared && realclock::realNowNs() < limitNs) {
+        const int64_t limitNs = emulated::realNowNs() + kReadingLimitNs;
+        while (!looks.take().cleared && emulated::realNowNs() < limitNs) {
         }
     }
-    return {looks.beforeNs, realclock::realNowNs()};
+    return {looks.beforeNs, emulated::realNowNs()};
 }
 
 // The reading a trigger belongs to: the first whose line the module has yet
@@ -270,7 +270,7 @@ size_t readingOf(const std::vector<std::vector<Trigger>>& triggers, size_t print
 std::vector<std::string> linesOf(const std::string& text)
 {
     std::vector<std::string> lines;
-    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+    for (size_t at = 0, end = 0; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
         lines.push_back(text.substr(at, end - at));
     return lines;
 }
@@ -308,13 +308,13 @@ std::string judge(const sim::Echo& echo, const std::vector<Trigger>& triggers, c
         return "wrong: it never fired the module";
     }
     const Trigger& trigger = triggers.back();
-    const std::optional<realclock::DrivenEcho>& last = trigger.echo;
+    const std::optional<emulated::DrivenEcho>& last = trigger.echo;
     if (!last)
         std::snprintf(text, sizeof text, "%s, %s: %.2f cm", nameOf(echo), triggersText(triggers.size()).c_str(),
                       printedCm);
     else
         std::snprintf(text, sizeof text, "%s%.1f us echo ending %.1f us after the trigger, %s: %.2f cm",
-                      nameOf(echo), last->trueNs / 1000.0, last->endedAfterNs / 1000.0,
+                      nameOf(echo), static_cast<double>(last->trueNs) / 1000.0, static_cast<double>(last->endedAfterNs) / 1000.0,
                       triggersText(triggers.size()).c_str(), printedCm);
     seen = text;
     // The reading printed is the last trigger's, timed while the echo before
@@ -328,11 +328,11 @@ std::string judge(const sim::Echo& echo, const std::vector<Trigger>& triggers, c
     if (last->endedAfterNs + trigger.fellWithinNs > kSurelyInTimeNs)
         return "left out: it may end past the time-out, the trigger seen up to " +
                std::to_string(trigger.fellWithinNs / 1000) + " us after it fell";
-    if (last->placedWithinNs > (service ? kEmulatedPlacedWithinNs : realclock::kPlacedWithinNs))
+    if (last->placedWithinNs > (service ? kEmulatedPlacedWithinNs : emulated::kPlacedWithinNs))
         return "left out: its writes could be placed only within " + std::to_string(last->placedWithinNs) + " ns";
-    const double trueCm = last->trueNs / 1000.0 * kCmPerUs;
-    const double placementUs = service ? last->placedWithinNs / 1000.0 : 0;
-    const double boundCm = (kErrorBoundUs + placementUs) * kCmPerUs + kPrintedHalfStepCm;
+    const double trueCm = static_cast<double>(last->trueNs) / 1000.0 * kCmPerEchoUs;
+    const double placementUs = service ? static_cast<double>(last->placedWithinNs) / 1000.0 : 0;
+    const double boundCm = (kErrorBoundUs + placementUs) * kCmPerEchoUs + kPrintedHalfStepCm;
     std::snprintf(text, sizeof text, " (%.2f +- %.2f)", trueCm, boundCm);
     seen += text;
     if (printedCm == 0)
@@ -368,39 +368,39 @@ int main(int argc, char** argv)
         else
             usage("no such option");
     }
-    realclock::Pi pi;
+    emulated::Pi pi = emulated::Pi::Pi3;
     if (argc < 6 || std::string(argv[4]) != "--")
         usage("too few arguments");
-    if (!realclock::piNamed(argv[1], pi))
+    if (!emulated::piNamed(argv[1], pi))
         usage("the board must be pi3, pi4 or pi5");
     std::string error;
     const std::vector<sim::Echo> script = sim::parseEchoScript(argv[3], error);
     if (!error.empty())
         usage(error.c_str());
 
-    realclock::Registers registers(pi, argv[2]);
+    emulated::Registers registers(pi, argv[2]);
     Program program;
-    const int64_t startNs = realclock::realNowNs();
+    const int64_t startNs = emulated::realNowNs();
     TriggerLooks looks{registers, startNs, startNs};
     program.start(argv + 5);
 
     // The module is hardware: it runs above the program's priority, and
     // looks at the set-up all but without a break until the first trigger.
-    const bool realtime = realclock::runAsHardware();
+    const bool realtime = emulated::runAsHardware();
 
-    realclock::Registers::Writes writes{false, false};
-    const int64_t setUpLimitNs = realclock::realNowNs() + kSetUpLimitNs;
+    emulated::Registers::Writes writes{false, false};
+    const int64_t setUpLimitNs = emulated::realNowNs() + kSetUpLimitNs;
     int64_t spunSinceNs = startNs;
     for (unsigned lookCount = 0; !writes.set && !writes.cleared; ++lookCount) {
         registers.watchSetUp();
         writes = looks.take();
         if (!writes.set && !writes.cleared && looks.lastNs - spunSinceNs > kSetUpSpinNs) {
-            realclock::napBetweenLooks();
-            spunSinceNs = realclock::realNowNs();
+            emulated::napBetweenLooks();
+            spunSinceNs = emulated::realNowNs();
         }
         if (lookCount % 4096 == 0) {
             program.look();
-            if (program.exited || program.readings() > 0 || realclock::realNowNs() > setUpLimitNs)
+            if (program.exited || program.readings() > 0 || emulated::realNowNs() > setUpLimitNs)
                 break;
         }
     }
@@ -420,8 +420,8 @@ int main(int argc, char** argv)
     bool holding = false;
     size_t heldReading = 0;
     bool lastRanIntoNext = false;
-    int64_t limitNs = realclock::realNowNs() + kReadingLimitNs;
-    while (!program.exited && program.readings() < script.size() && realclock::realNowNs() < limitNs) {
+    int64_t limitNs = emulated::realNowNs() + kReadingLimitNs;
+    while (!program.exited && program.readings() < script.size() && emulated::realNowNs() < limitNs) {
         if (writes.set || writes.cleared) {
             const Fall fall = triggerFell(looks, writes);
             const size_t reading = readingOf(triggers, program.readings(), fall);
@@ -446,8 +446,8 @@ int main(int argc, char** argv)
         const size_t before = program.readings();
         program.look();
         if (program.readings() != before)
-            limitNs = realclock::realNowNs() + kReadingLimitNs;
-        realclock::napBetweenLooks();
+            limitNs = emulated::realNowNs() + kReadingLimitNs;
+        emulated::napBetweenLooks();
         writes = looks.take();
     }
     const bool endedByItself = program.exited;

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <functional>
 
-namespace realclock {
+namespace emulated {
 
 // A module sends its burst, 8 cycles at 40 kHz, before it raises the echo.
 constexpr int64_t kBurstNs = 200000;
@@ -42,4 +42,4 @@ struct DrivenEcho {
 // the echo line's level.
 DrivenEcho driveEcho(int64_t fellNs, int64_t highNs, const std::function<void(bool)>& setLine);
 
-} // namespace realclock
+} // namespace emulated

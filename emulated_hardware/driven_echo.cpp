@@ -8,7 +8,7 @@
 
 #include "realtime.h"
 
-namespace realclock {
+namespace emulated {
 
 namespace {
 
@@ -70,4 +70,4 @@ DrivenEcho driveEcho(int64_t fellNs, int64_t highNs, const std::function<void(bo
             std::max(afterRise - beforeRise, afterFall - beforeFall)};
 }
 
-} // namespace realclock
+} // namespace emulated

@@ -37,15 +37,12 @@
 namespace {
 
 constexpr int kDefaultReadings = 10000;
-constexpr int64_t kEchoTimeoutUs = 13200;
 // Widths across the whole range the program reports.
-constexpr int kShortestEchoUs = 100;
-constexpr int kLongestEchoUs = 12500;
+constexpr int kNarrowestUs = 100;
+constexpr int kWidestUs = 12500;
 // Stands in for the program's 1000 ms between readings: the reading thread
 // sleeps, and so wakes with the scheduler's favour, as the program does.
 constexpr unsigned kBetweenReadingsMs = 10;
-constexpr int kAttemptsPerReading = 3;
-constexpr double kCmPerUs = 0.017;
 constexpr double kWrongCm = 0.5;
 constexpr uint64_t kSeed = 20261208;
 
@@ -70,19 +67,19 @@ std::vector<EchoRecord> gEchoes; // by trigger, from 1; written before gServed m
 // One echo, on the line in memory.
 EchoRecord driveEcho(int64_t fellNs, int widthUs)
 {
-    const realclock::DrivenEcho driven = realclock::driveEcho(fellNs, widthUs * int64_t{1000}, [](bool high) {
+    const emulated::DrivenEcho driven = emulated::driveEcho(fellNs, widthUs * int64_t{1000}, [](bool high) {
         gEchoLine.store(high ? HIGH : LOW, std::memory_order_release);
     });
-    return {driven.trueNs, driven.placedWithinNs <= realclock::kPlacedWithinNs, driven.endedAfterNs <= kEchoTimeoutUs * 1000};
+    return {driven.trueNs, driven.placedWithinNs <= emulated::kPlacedWithinNs, driven.endedAfterNs <= int64_t{kEchoTimeoutUs} * 1000};
 }
 
 // The module: for each trigger, an echo of the next width, or none.
 void playModule(const std::vector<int>& widthsUs)
 {
-    if (!realclock::runAsHardware())
+    if (!emulated::runAsHardware())
         std::fprintf(stderr, "ranging-loadtest: no real-time priority for the module; run as root\n");
     while (!gStop.load(std::memory_order_relaxed)) {
-        realclock::napBetweenLooks();
+        emulated::napBetweenLooks();
         // A trigger that came while the last echo was still high is skipped,
         // and its reading left out.
         const int trigger = gTriggers.load(std::memory_order_acquire);
@@ -123,7 +120,7 @@ struct Tally {
             lost += echo.endedInTime;
             return;
         }
-        const double errorCm = std::fabs(printed - echo.trueNs / 1000.0 * kCmPerUs);
+        const double errorCm = std::fabs(printed - static_cast<double>(echo.trueNs) / 1000.0 * kCmPerEchoUs);
         wrong += errorCm > kWrongCm;
         worstCm = std::max(worstCm, errorCm);
     }
@@ -204,7 +201,7 @@ void digitalWrite(int pin, int value)
     if (pin != kTriggerPin)
         return;
     if (value == LOW && gTriggerLine.load() == HIGH) {
-        gTriggerFellNs.store(realclock::realNowNs(), std::memory_order_relaxed);
+        gTriggerFellNs.store(emulated::realNowNs(), std::memory_order_relaxed);
         gTriggers.fetch_add(1, std::memory_order_release);
     }
     gTriggerLine.store(value);
@@ -214,7 +211,7 @@ void delay(unsigned int ms)
     const timespec wait{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000};
     nanosleep(&wait, nullptr);
 }
-void delayMicroseconds(unsigned int us) { realclock::spinUntilNs(realclock::realNowNs() + us * 1000); }
+void delayMicroseconds(unsigned int us) { emulated::spinUntilNs(emulated::realNowNs() + int64_t{us} * 1000); }
 // As the library does it: round-robin real-time scheduling for the caller.
 int piHiPri(const int pri)
 {
@@ -231,16 +228,16 @@ int main(int argc, char** argv)
         return 2;
     }
     // Two runs of echoes and two of none, each reading at most three triggers.
-    const size_t triggers = kAttemptsPerReading * 4 * static_cast<size_t>(readings) + 1;
+    const size_t triggers = size_t{kAttempts} * 4 * static_cast<size_t>(readings) + 1;
     std::mt19937_64 random(kSeed);
-    std::uniform_int_distribution<int> widthUs(kShortestEchoUs, kLongestEchoUs);
+    std::uniform_int_distribution<int> widthUs(kNarrowestUs, kWidestUs);
     std::vector<int> widthsUs(triggers);
     for (int& width : widthsUs)
         width = widthUs(random);
     gEchoes.resize(triggers);
 
     std::printf("%d readings of echoes from %d to %d us, with %u CPU-bound threads keeping every core busy\n",
-                readings, kShortestEchoUs, kLongestEchoUs, std::thread::hardware_concurrency());
+                readings, kNarrowestUs, kWidestUs, std::thread::hardware_concurrency());
     std::fflush(stdout);
     std::thread module(playModule, std::cref(widthsUs));
     std::vector<std::thread> load = startLoad();

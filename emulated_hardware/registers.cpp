@@ -11,7 +11,7 @@
 
 #include <wiringPi.h>
 
-namespace realclock {
+namespace emulated {
 
 namespace {
 
@@ -98,8 +98,8 @@ Registers::Registers(Pi pi, const std::string& path)
         pull = kPullNotSeen;
     if (pi == Pi::Pi5) {
         for (int bcm = 0; bcm < kRp1Lines; ++bcm) {
-            gpio_[2 * bcm] = kRp1LevelLow;
-            gpio_[2 * bcm + 1] = kRp1FuncselNone;
+            gpio_[2 * static_cast<size_t>(bcm)] = kRp1LevelLow;
+            gpio_[2 * static_cast<size_t>(bcm) + 1] = kRp1FuncselNone;
         }
         return;
     }
@@ -136,7 +136,7 @@ bool Registers::setPending(int bcm) const
 void Registers::driveInput(int bcm, bool high)
 {
     if (pi_ == Pi::Pi5) {
-        store(&gpio_[2 * bcm], high ? kRp1LevelHigh : kRp1LevelLow);
+        store(&gpio_[2 * static_cast<size_t>(bcm)], high ? kRp1LevelHigh : kRp1LevelLow);
         return;
     }
     // Only this side writes the levels: a plain store of its own copy, as
@@ -238,4 +238,4 @@ bool Registers::othersUntouched(int a, int b, int c) const
     return true;
 }
 
-} // namespace realclock
+} // namespace emulated

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-namespace realclock {
+namespace emulated {
 
 enum class Pi { Pi3, Pi4, Pi5 };
 
@@ -26,6 +26,8 @@ public:
     ~Registers();
     Registers(const Registers&) = delete;
     Registers& operator=(const Registers&) = delete;
+    Registers(Registers&&) = delete;
+    Registers& operator=(Registers&&) = delete;
 
     // Writes to the set and clear registers are seen as they come; those
     // since the last look, for line `bcm`, are taken, as the hardware takes
@@ -79,4 +81,4 @@ private:
     uint32_t outputEnabled_ = 0;
 };
 
-} // namespace realclock
+} // namespace emulated
