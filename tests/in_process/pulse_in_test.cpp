@@ -35,6 +35,7 @@ constexpr bool kUntrusted = false;
 
 // Time-outs have no windows: only a hold-up between two polls makes one
 // untrusted.
+// clang-format off
 const PulseCase kPulseCases[] = {
     {"MeasuresAnEchoOnePollShortOfItsLength", 100 * kUs, 1100 * kUs, {}, 999, 1101, 2, 2, kTrusted},
     {"TimesAnEchoAlreadyHighFromTheFirstRead", -5 * kUs, 500 * kUs, {}, 499, 501, kUnbounded, 2, kUntrusted},
@@ -65,6 +66,7 @@ const PulseCase kPulseCases[] = {
     {"LengthensByAStallBetweenTheLastReadAndItsStamp", 100 * kUs, 1100 * kUs, Stall{1100 * kUs, 3000 * kUs}, 3999,
      4101, 2, 3002, kUntrusted},
 };
+// clang-format on
 
 class PulseIn : public OnBoard, public ::testing::WithParamInterface<PulseCase> {};
 
@@ -105,6 +107,7 @@ TEST_F(OnBoard, PulseInReadsThePinFirstAndTheClockSecondAndStampsOnceAfterTheFal
 
     EXPECT_EQ(pulseIn(kEchoPin, HIGH, kTimeoutUs), 2);
 
+    // clang-format off
     const std::vector<std::string> expected = {
         "wiringPiSetup() -> 0", "pinMode(5, 0)",
         stamp(s),                                     // start
@@ -115,6 +118,7 @@ TEST_F(OnBoard, PulseInReadsThePinFirstAndTheClockSecondAndStampsOnceAfterTheFal
         "digitalRead(5) -> 1", stamp(s + 5),          // last poll that saw it
         "digitalRead(5) -> 0", stamp(s + 6),          // the fall's window closes
     };
+    // clang-format on
     EXPECT_EQ(board.calls(), expected);
 }
 

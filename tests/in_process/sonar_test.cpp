@@ -21,6 +21,7 @@ struct Conversion {
 };
 
 // Where a double-precision result, or rounding by hand, would print otherwise.
+// clang-format off
 const Conversion kConversions[] = {
     {0, "0.00"},       {1000, "17.00"}, {5882, "99.99"}, {13200, "224.40"},
     {15, "0.25"},      // single precision: just below 0.255 (double: 0.26)
@@ -28,6 +29,7 @@ const Conversion kConversions[] = {
     {125, "2.12"},     // exactly 2.125: half to even
     {375, "6.38"},     // exactly 6.375: half to even
 };
+// clang-format on
 
 class EchoWidthToCm : public ::testing::TestWithParam<Conversion> {};
 
@@ -56,6 +58,7 @@ struct Reading {
 // An attempt takes about 1 ms for a 1000 µs echo, 13.2 ms for a time-out,
 // and 60 ms more before the next: a hold-up at 500 µs into an attempt lasting
 // 1000 µs spans the fall of that attempt's echo.
+// clang-format off
 const Reading kReadings[] = {
     {"ObjectAt17Cm", {sim::Echo::measuredAs(1000)}, {}, "17.00", 1},
     {"ShortEchoInSinglePrecision", {sim::Echo::measuredAs(15)}, {}, "0.25", 1},
@@ -79,6 +82,7 @@ const Reading kReadings[] = {
     {"NothingInRangeHeldUpNearTheLimitIsRetried", {sim::Echo::outOfRange(), sim::Echo::outOfRange()},
      {{13170, 100}}, "0.00", 2},
 };
+// clang-format on
 
 class GetSonar : public OnBoard, public ::testing::WithParamInterface<Reading> {};
 
@@ -125,10 +129,12 @@ TEST_F(OnBoard, GetSonarFiresATenMicrosecondTriggerStampedJustBeforeItFallsThenT
 
     const std::vector<std::string> calls(board.calls().begin() + static_cast<std::ptrdiff_t>(configured),
                                          board.calls().begin() + static_cast<std::ptrdiff_t>(configured) + 6);
+    // clang-format off
     const std::vector<std::string> expected = {
         "digitalWrite(4, 1)", "delayMicroseconds(10)", stamp(s + 10), "digitalWrite(4, 0)", stamp(s + 10),
         "digitalRead(5) -> 0",
     };
+    // clang-format on
     EXPECT_EQ(calls, expected);
 }
 

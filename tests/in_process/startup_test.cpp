@@ -25,12 +25,14 @@ TEST_P(StartsWith, ConfiguresThePinsAsksForPriorityOnceThenTakesReadings)
     EXPECT_THROW(rangingMain(), sim::RunEnded);
     const std::string err = ::testing::internal::GetCapturedStderr();
 
+    // clang-format off
     const std::vector<std::string> expected = {
         "wiringPiSetup() -> " + std::to_string(GetParam().setupResult),
         "pinMode(0, 0)", "pullUpDnControl(0, 2)", "pinMode(4, 1)", "pinMode(5, 0)",
         "piHiPri(40) -> " + std::to_string(GetParam().priorityResult),
         "digitalWrite(4, 1)",  // the first level the trigger ever sees
     };
+    // clang-format on
     const std::vector<std::string>& calls = board.calls();
     ASSERT_GE(calls.size(), expected.size());
     EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + expected.size()), expected);

@@ -49,6 +49,7 @@ SimRun refused(const char* name, const char* setting, const char* value, const s
 
 const std::string kNotAnEcho = " is not a width from 1 to 1000000 (µs), \"none\" or \"stuck\"";
 
+// clang-format off
 const SimRun kRuns[] = {
     {"ScriptedReadingsThenKilled", {{"SIM_ECHOES", "1000,none"}, {"SIM_REALTIME", "0"}},
      lines({"17.00", "0.00"}), kKilled, ""},
@@ -65,6 +66,7 @@ const SimRun kRuns[] = {
     refused("UnknownSetup", "SIM_SETUP", "ok", "the only value is \"fail\""),
     refused("UnknownRealtime", "SIM_REALTIME", "no", "must be 0 (no sleeping) or 1 (sleep in real time)"),
 };
+// clang-format on
 
 class RangingSim : public ::testing::TestWithParam<SimRun> {};
 
