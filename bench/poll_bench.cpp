@@ -21,7 +21,6 @@
 
 namespace {
 
-
 // Google Benchmark 1.8 replaced a run's `error_occurred` flag with `skipped`,
 // and wants a unit after --benchmark_min_time, which earlier versions do not
 // parse.
@@ -70,8 +69,14 @@ void pollWhileEchoIs(benchmark::State& state, int level)
     state.counters[kCostCounter] = perPoll(static_cast<double>(gPinReads));
 }
 
-void WaitingForTheEcho(benchmark::State& state) { pollWhileEchoIs(state, LOW); }
-void TimingThePulse(benchmark::State& state) { pollWhileEchoIs(state, HIGH); }
+void WaitingForTheEcho(benchmark::State& state)
+{
+    pollWhileEchoIs(state, LOW);
+}
+void TimingThePulse(benchmark::State& state)
+{
+    pollWhileEchoIs(state, HIGH);
+}
 
 // The floor: one register read and one clock read, nothing else.
 void PinAndClockAlone(benchmark::State& state)
@@ -85,7 +90,10 @@ void PinAndClockAlone(benchmark::State& state)
     state.counters[kCostCounter] = perPoll(static_cast<double>(state.iterations()));
 }
 
-double least(const std::vector<double>& values) { return *std::min_element(values.begin(), values.end()); }
+double least(const std::vector<double>& values)
+{
+    return *std::min_element(values.begin(), values.end());
+}
 
 BENCHMARK(WaitingForTheEcho)->ComputeStatistics(kLeast, least);
 BENCHMARK(TimingThePulse)->ComputeStatistics(kLeast, least);
@@ -105,7 +113,7 @@ public:
         name_field_width_ = context.name_field_width;
         printed_header_ = false;
         GetOutputStream() << "Run on " << context.cpu_info.num_cpus << " CPUs; each cost is the least of "
-                         << "many runs taken in turns\n";
+                          << "many runs taken in turns\n";
         return true;
     }
 

@@ -5,7 +5,10 @@
 volatile uint32_t gInputRegister = 0;
 uint64_t gPinReads = 0;
 
-int wiringPiSetup(void) { return 0; }
+int wiringPiSetup(void)
+{
+    return 0;
+}
 void pinMode(int, int) {}
 void pullUpDnControl(int, int) {}
 void digitalWrite(int, int) {}

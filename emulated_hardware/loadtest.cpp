@@ -58,9 +58,9 @@ std::atomic<int> gEchoLine{LOW};
 std::atomic<int> gTriggerLine{LOW};
 std::atomic<int64_t> gTriggerFellNs{0};
 std::atomic<int> gTriggers{0};
-std::atomic<int> gServed{0}; // the last trigger whose echo is over and recorded
+std::atomic<int> gServed{0};      // the last trigger whose echo is over and recorded
 std::atomic<bool> gEchoing{true}; // false: the module sees nothing in range
-std::atomic<bool> gStop{false};     // the module's
+std::atomic<bool> gStop{false};   // the module's
 std::atomic<bool> gStopLoad{false};
 std::vector<EchoRecord> gEchoes; // by trigger, from 1; written before gServed moves past it
 
@@ -70,7 +70,8 @@ EchoRecord driveEcho(int64_t fellNs, int widthUs)
     const emulated::DrivenEcho driven = emulated::driveEcho(fellNs, widthUs * int64_t{1000}, [](bool high) {
         gEchoLine.store(high ? HIGH : LOW, std::memory_order_release);
     });
-    return {driven.trueNs, driven.placedWithinNs <= emulated::kPlacedWithinNs, driven.endedAfterNs <= int64_t{kEchoTimeoutUs} * 1000};
+    return {driven.trueNs, driven.placedWithinNs <= emulated::kPlacedWithinNs,
+            driven.endedAfterNs <= int64_t{kEchoTimeoutUs} * 1000};
 }
 
 // The module: for each trigger, an echo of the next width, or none.
@@ -192,10 +193,16 @@ void stopLoad(std::vector<std::thread>& load)
 } // namespace
 
 // The GPIO library, over the lines in memory.
-int wiringPiSetup(void) { return 0; }
+int wiringPiSetup(void)
+{
+    return 0;
+}
 void pinMode(int, int) {}
 void pullUpDnControl(int, int) {}
-int digitalRead(int pin) { return pin == kEchoPin ? gEchoLine.load(std::memory_order_acquire) : LOW; }
+int digitalRead(int pin)
+{
+    return pin == kEchoPin ? gEchoLine.load(std::memory_order_acquire) : LOW;
+}
 void digitalWrite(int pin, int value)
 {
     if (pin != kTriggerPin)
@@ -211,7 +218,10 @@ void delay(unsigned int ms)
     const timespec wait{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000};
     nanosleep(&wait, nullptr);
 }
-void delayMicroseconds(unsigned int us) { emulated::spinUntilNs(emulated::realNowNs() + int64_t{us} * 1000); }
+void delayMicroseconds(unsigned int us)
+{
+    emulated::spinUntilNs(emulated::realNowNs() + int64_t{us} * 1000);
+}
 // As the library does it: round-robin real-time scheduling for the caller.
 int piHiPri(const int pri)
 {
@@ -236,8 +246,8 @@ int main(int argc, char** argv)
         width = widthUs(random);
     gEchoes.resize(triggers);
 
-    std::printf("%d readings of echoes from %d to %d us, with %u CPU-bound threads keeping every core busy\n",
-                readings, kNarrowestUs, kWidestUs, std::thread::hardware_concurrency());
+    std::printf("%d readings of echoes from %d to %d us, with %u CPU-bound threads keeping every core busy\n", readings,
+                kNarrowestUs, kWidestUs, std::thread::hardware_concurrency());
     std::fflush(stdout);
     std::thread module(playModule, std::cref(widthsUs));
     std::vector<std::thread> load = startLoad();

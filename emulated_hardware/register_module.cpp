@@ -125,7 +125,7 @@ struct Trigger {
     Fall fell;
     int64_t fellWithinNs;
     std::optional<emulated::DrivenEcho> echo;
-    bool ranIntoNext = false; // the program fired again before its echo fell
+    bool ranIntoNext = false;    // the program fired again before its echo fell
     bool cameDuringEcho = false; // it came before the echo for the trigger before it fell
 };
 
@@ -151,10 +151,9 @@ std::string timesOf(const Trigger& trigger, int64_t startNs)
     int used = std::snprintf(text, sizeof text, "fell between %.3f and %.3f ms", ms(trigger.fell.afterNs),
                              ms(trigger.fell.byNs));
     if (trigger.echo)
-        used += std::snprintf(text + used, sizeof text - static_cast<size_t>(used),
-                              "; echo raised by %.3f ms, lowered by %.3f ms",
-                              ms(trigger.fell.byNs + trigger.echo->raisedAfterNs),
-                              ms(trigger.fell.byNs + trigger.echo->endedAfterNs));
+        used += std::snprintf(
+            text + used, sizeof text - static_cast<size_t>(used), "; echo raised by %.3f ms, lowered by %.3f ms",
+            ms(trigger.fell.byNs + trigger.echo->raisedAfterNs), ms(trigger.fell.byNs + trigger.echo->endedAfterNs));
     if (trigger.cameDuringEcho)
         std::snprintf(text + used, sizeof text - static_cast<size_t>(used), "; came before the echo before it fell");
     else if (trigger.ranIntoNext)
@@ -288,8 +287,8 @@ std::string triggersText(size_t count)
 // Judges one reading's printed line against what the module did; returns
 // "right", "left out", "lost" or why it is wrong, and says what it saw.
 // `blindNs` is the longest the module went without a look.
-std::string judge(const sim::Echo& echo, const std::vector<Trigger>& triggers, const std::string& line,
-                  bool service, int64_t blindNs, std::string& seen)
+std::string judge(const sim::Echo& echo, const std::vector<Trigger>& triggers, const std::string& line, bool service,
+                  int64_t blindNs, std::string& seen)
 {
     double printedCm = 0;
     int used = -1;
@@ -313,8 +312,8 @@ std::string judge(const sim::Echo& echo, const std::vector<Trigger>& triggers, c
         std::snprintf(text, sizeof text, "%s, %s: %.2f cm", nameOf(echo), triggersText(triggers.size()).c_str(),
                       printedCm);
     else
-        std::snprintf(text, sizeof text, "%s%.1f us echo ending %.1f us after the trigger, %s: %.2f cm",
-                      nameOf(echo), static_cast<double>(last->trueNs) / 1000.0, static_cast<double>(last->endedAfterNs) / 1000.0,
+        std::snprintf(text, sizeof text, "%s%.1f us echo ending %.1f us after the trigger, %s: %.2f cm", nameOf(echo),
+                      static_cast<double>(last->trueNs) / 1000.0, static_cast<double>(last->endedAfterNs) / 1000.0,
                       triggersText(triggers.size()).c_str(), printedCm);
     seen = text;
     // The reading printed is the last trigger's, timed while the echo before
@@ -347,10 +346,11 @@ bool isEmpty(const sim::Echo& echo)
 
 [[noreturn]] void usage(const char* why)
 {
-    std::fprintf(stderr,
-                 "register-module: %s\nusage: register-module [--service] [--answer-late] pi3|pi4|pi5 REGISTER-FILE ECHOES -- "
-                 "COMMAND [ARG...]\n",
-                 why);
+    std::fprintf(
+        stderr,
+        "register-module: %s\nusage: register-module [--service] [--answer-late] pi3|pi4|pi5 REGISTER-FILE ECHOES -- "
+        "COMMAND [ARG...]\n",
+        why);
     std::exit(2);
 }
 
@@ -476,8 +476,9 @@ int main(int argc, char** argv)
     size_t lost = 0;
     for (size_t i = 0; i < script.size(); ++i) {
         std::string seen;
-        const std::string verdict = i + 1 < lines.size() ? judge(script[i], triggers[i], lines[i + 1], service, looks.longestGapNs, seen)
-                                                         : "wrong: no line printed";
+        const std::string verdict = i + 1 < lines.size()
+                                        ? judge(script[i], triggers[i], lines[i + 1], service, looks.longestGapNs, seen)
+                                        : "wrong: no line printed";
         std::printf("reading %zu: %s: %s\n", i + 1, seen.c_str(), verdict.c_str());
         const bool ranIntoNext = std::any_of(triggers[i].begin(), triggers[i].end(),
                                              [](const Trigger& trigger) { return trigger.ranIntoNext; });

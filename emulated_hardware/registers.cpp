@@ -25,9 +25,9 @@ constexpr size_t kGpfsel0 = 0x00 / 4; // three bits a line, ten lines a word
 constexpr size_t kGpset0 = 0x1C / 4;
 constexpr size_t kGpclr0 = 0x28 / 4;
 constexpr size_t kGplev0 = 0x34 / 4;
-constexpr size_t kGppud = 0x94 / 4;       // BCM283x: the pull to latch
-constexpr size_t kGppudclk0 = 0x98 / 4;   // BCM283x: which lines latch it
-constexpr size_t kGppuppdn0 = 0xE4 / 4;   // BCM2711: two bits a line, sixteen a word
+constexpr size_t kGppud = 0x94 / 4;     // BCM283x: the pull to latch
+constexpr size_t kGppudclk0 = 0x98 / 4; // BCM283x: which lines latch it
+constexpr size_t kGppuppdn0 = 0xE4 / 4; // BCM2711: two bits a line, sixteen a word
 constexpr int kBcmLines = 54;
 constexpr uint32_t kFselInput = 0;
 constexpr uint32_t kFselOutput = 1;
@@ -50,15 +50,24 @@ constexpr int kRp1Lines = 28;
 constexpr uint32_t kRp1LevelHigh = 0x00800000; // a line's status word
 constexpr uint32_t kRp1LevelLow = 0x00400000;
 constexpr uint32_t kRp1FuncselMask = 0x1F; // a line's control word
-constexpr uint32_t kRp1FuncselGpio = 0x05;  // SYS_RIO: a plain GPIO line
+constexpr uint32_t kRp1FuncselGpio = 0x05; // SYS_RIO: a plain GPIO line
 constexpr uint32_t kRp1FuncselNone = 0x1F;
 constexpr uint32_t kRp1PadPullUp = 1u << 3;
 constexpr uint32_t kRp1PadPullDown = 1u << 2;
 
-uint32_t load(const uint32_t* at) { return __atomic_load_n(at, __ATOMIC_ACQUIRE); }
-void store(uint32_t* at, uint32_t value) { __atomic_store_n(at, value, __ATOMIC_RELEASE); }
+uint32_t load(const uint32_t* at)
+{
+    return __atomic_load_n(at, __ATOMIC_ACQUIRE);
+}
+void store(uint32_t* at, uint32_t value)
+{
+    __atomic_store_n(at, value, __ATOMIC_RELEASE);
+}
 // Takes `mask`'s bits out of a set or clear register: true when any was set.
-bool take(uint32_t* at, uint32_t mask) { return (__atomic_fetch_and(at, ~mask, __ATOMIC_ACQ_REL) & mask) != 0; }
+bool take(uint32_t* at, uint32_t mask)
+{
+    return (__atomic_fetch_and(at, ~mask, __ATOMIC_ACQ_REL) & mask) != 0;
+}
 
 [[noreturn]] void fail(const std::string& what)
 {

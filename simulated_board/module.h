@@ -18,10 +18,10 @@ constexpr int64_t kNsPerMs = 1000 * kNsPerUs;
 // What the module does on its next trigger.
 struct Echo {
     enum class Kind {
-        HighFor,     // the echo is HIGH for highNs
-        MeasuredAs,  // HIGH for long enough that polling measures exactly measuredUs
-        None,        // the echo never rises
-        OutOfRange,  // nothing in range: HIGH for the module's own time-out
+        HighFor,    // the echo is HIGH for highNs
+        MeasuredAs, // HIGH for long enough that polling measures exactly measuredUs
+        None,       // the echo never rises
+        OutOfRange, // nothing in range: HIGH for the module's own time-out
     };
     Kind kind;
     int64_t highNs = 0;

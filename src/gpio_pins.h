@@ -4,9 +4,9 @@
 
 #include <wiringPi.h>
 
-constexpr int kSparePin = 0;    // an input held up by its pull-up; never read
-constexpr int kTriggerPin = 4;  // drives the module's trigger input
-constexpr int kEchoPin = 5;     // reads the module's echo output
+constexpr int kSparePin = 0;   // an input held up by its pull-up; never read
+constexpr int kTriggerPin = 4; // drives the module's trigger input
+constexpr int kEchoPin = 5;    // reads the module's echo output
 
 // The one result of wiringPiSetup that means the library could not start.
 constexpr int kSetupFailed = -1;

@@ -18,8 +18,8 @@ enum class Poll { UntilLevel, WhileLevel };
 struct PollStamps {
     int64_t beforeLatest;
     int64_t latest;
-    bool echoFits;  // two reads lay far enough apart to hide an echo between them
-    bool polled;    // the phase's first read did not end it
+    bool echoFits; // two reads lay far enough apart to hide an echo between them
+    bool polled;   // the phase's first read did not end it
 };
 
 // Polls back to back, the pin first and the clock second, until the pin reads
@@ -92,7 +92,11 @@ EchoTiming timeEcho(int pin, int level, int timeoutUs, std::optional<int64_t> be
     // wait.beforeLatest), the fall after the last read that saw the level.
     const bool highAtFirstRead = !wait.polled;
     const int64_t riseWindowUs = highAtFirstRead ? 0 : edgeUs - wait.beforeLatest;
-    return {static_cast<int>(pulse.latest - edgeUs), false, false, highAtFirstRead, riseWindowUs,
+    return {static_cast<int>(pulse.latest - edgeUs),
+            false,
+            false,
+            highAtFirstRead,
+            riseWindowUs,
             fallUs - pulse.beforeLatest};
 }
 

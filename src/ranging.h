@@ -62,8 +62,8 @@ int pulseIn(int pin, int level, int timeoutUs);
 // One timing of a pulse, as pulseIn takes it, with what its own stamps say
 // about how far the width can be from the pulse's true width.
 struct EchoTiming {
-    int widthUs;     // what pulseIn returns
-    bool timedOut;   // more than the time-out passed first; the width is 0
+    int widthUs;   // what pulseIn returns
+    bool timedOut; // more than the time-out passed first; the width is 0
     // Timed out, yet a hold-up left room for an echo of at least the shortest
     // the module gives to end within the time-out unseen, or for the echo
     // seen to end well before the limit.

@@ -36,9 +36,15 @@ int64_t spread(unsigned byte, int64_t unit)
 }
 
 // 16 µs to 240 µs: around the tolerance at the limit and the shortest echo.
-int64_t nearLimitSpread(unsigned byte) { return spread((byte & 0x3Fu) | 0x40u, kUs); }
+int64_t nearLimitSpread(unsigned byte)
+{
+    return spread((byte & 0x3Fu) | 0x40u, kUs);
+}
 
-int64_t readCostNs(unsigned byte) { return 100 + 25 * static_cast<int64_t>(byte); }
+int64_t readCostNs(unsigned byte)
+{
+    return 100 + 25 * static_cast<int64_t>(byte);
+}
 
 enum class SpanKind { Glitch, Echo, Bounce, Stuck };
 
@@ -192,13 +198,13 @@ private:
             const Span& span = high_[i];
             if (!seen_[i] && span.riseNs >= fellAtNs_ && span.fallNs - span.riseNs >= kShortestEchoUs * kUs &&
                 span.fallNs < (limitUs + 1) * kUs)
-                return "trusted a time-out that hid an echo of " + std::to_string(span.fallNs - span.riseNs) +
-                       " ns, " + std::to_string(span.fallNs - limitUs * kUs) + " ns from the limit";
+                return "trusted a time-out that hid an echo of " + std::to_string(span.fallNs - span.riseNs) + " ns, " +
+                       std::to_string(span.fallNs - limitUs * kUs) + " ns from the limit";
         }
         const int64_t lastFallNs = spanAt(lastHighNs_).fallNs;
         if (edgeSeen_ && lastFallNs <= (limitUs - kLimitToleranceUs) * kUs)
-            return "trusted a time-out though the echo seen last ended " +
-                   std::to_string(limitUs * kUs - lastFallNs) + " ns before the limit";
+            return "trusted a time-out though the echo seen last ended " + std::to_string(limitUs * kUs - lastFallNs) +
+                   " ns before the limit";
         return "";
     }
 
@@ -273,6 +279,10 @@ PulseInCheck checkPulseIn(const EchoTrace& trace)
     // come between them.
     const EchoTiming timing = timeEcho(kEchoPin, HIGH, kEchoTimeoutUs, monotonicNowUs());
     board.watchPolls(nullptr);
-    return {rules.verdict(timing), rules.ending(), rules.highAtStart(), timing.widthUs,
-            isTrusted(timing) && !timing.timedOut, isTrusted(timing) && timing.timedOut};
+    return {rules.verdict(timing),
+            rules.ending(),
+            rules.highAtStart(),
+            timing.widthUs,
+            isTrusted(timing) && !timing.timedOut,
+            isTrusted(timing) && timing.timedOut};
 }

@@ -45,7 +45,10 @@ void watchAllocations(bool watch)
 {
     __sanitizer_install_malloc_and_free_hooks(watch ? onMalloc : nullptr, watch ? onFree : nullptr);
 }
-size_t bytesInUse() { return __sanitizer_get_current_allocated_bytes(); }
+size_t bytesInUse()
+{
+    return __sanitizer_get_current_allocated_bytes();
+}
 
 } // namespace
 
@@ -79,14 +82,23 @@ void uncounted(void* block)
 }
 
 void watchAllocations(bool) {}
-size_t bytesInUse() { return gBytesInUse; }
+size_t bytesInUse()
+{
+    return gBytesInUse;
+}
 
 } // namespace
 
 // Their parameters are named as the C library's declarations name them.
 extern "C" {
-void* malloc(size_t __size) noexcept { return counted(__libc_malloc(__size)); }
-void* calloc(size_t __nmemb, size_t __size) noexcept { return counted(__libc_calloc(__nmemb, __size)); }
+void* malloc(size_t __size) noexcept
+{
+    return counted(__libc_malloc(__size));
+}
+void* calloc(size_t __nmemb, size_t __size) noexcept
+{
+    return counted(__libc_calloc(__nmemb, __size));
+}
 void* realloc(void* __ptr, size_t __size) noexcept
 {
     uncounted(__ptr);

@@ -23,7 +23,7 @@ struct PulseCase {
     int64_t fallNs;
     std::optional<Stall> stall;
     int widthUs;
-    int lastStampUs; // from the start stamp: when the call gave its answer
+    int lastStampUs;  // from the start stamp: when the call gave its answer
     int riseWindowUs; // kUnbounded: the echo was already there
     int fallWindowUs;
     bool trusted;

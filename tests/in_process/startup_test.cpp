@@ -39,13 +39,15 @@ TEST_P(StartsWith, ConfiguresThePinsAsksForPriorityOnceThenTakesReadings)
     EXPECT_EQ(std::count(calls.begin(), calls.end(), expected[5]), 1) << "one request, after set-up";
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "digitalWrite(4, 0)"), 2) << "one trigger per reading";
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "delay(1000)"), 2) << "one pause per reading";
-    EXPECT_EQ(err, GetParam().priorityResult == 0 ? "" : "ranging: no real-time priority granted; timing at "
-                                                         "normal priority, so a busy board loses readings\n");
+    EXPECT_EQ(err, GetParam().priorityResult == 0 ? ""
+                                                  : "ranging: no real-time priority granted; timing at "
+                                                    "normal priority, so a busy board loses readings\n");
 }
 
 // Only -1 means the library failed to start; a refused priority changes
 // nothing but one line on standard error.
-INSTANTIATE_TEST_SUITE_P(Successes, StartsWith, ::testing::Values(Start{0, 0}, Start{1, 0}, Start{42, -1}, Start{-2, 0}),
+INSTANTIATE_TEST_SUITE_P(Successes, StartsWith,
+                         ::testing::Values(Start{0, 0}, Start{1, 0}, Start{42, -1}, Start{-2, 0}),
                          [](const auto& info) {
                              const int setup = info.param.setupResult;
                              return (setup < 0 ? "SetupMinus" : "Setup") + std::to_string(std::abs(setup)) +

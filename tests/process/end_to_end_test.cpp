@@ -44,7 +44,8 @@ struct SimRun {
 // A bad setting: one line on standard error, nothing on standard output.
 SimRun refused(const char* name, const char* setting, const char* value, const std::string& why)
 {
-    return {name, {{setting, value}}, "", 2, "ranging-sim: " + std::string(setting) + "=\"" + value + "\": " + why + "\n"};
+    return {
+        name, {{setting, value}}, "", 2, "ranging-sim: " + std::string(setting) + "=\"" + value + "\": " + why + "\n"};
 }
 
 const std::string kNotAnEcho = " is not a width from 1 to 1000000 (µs), \"none\" or \"stuck\"";

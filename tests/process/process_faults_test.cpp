@@ -152,9 +152,8 @@ constexpr long kPagesOfSlackKb = 64;
 TEST(RangingSimOverALongRun, KeepsTheSameResidentMemory)
 {
     const std::string script = echoes(2 * kLongRun, kShortEchoUs);
-    const SimProcess sim = startSim({{"SIM_ECHOES", script.c_str()},
-                                     {"SIM_REALTIME", "0"},
-                                     {"ASAN_OPTIONS", "detect_stack_use_after_return=0"}});
+    const SimProcess sim = startSim(
+        {{"SIM_ECHOES", script.c_str()}, {"SIM_REALTIME", "0"}, {"ASAN_OPTIONS", "detect_stack_use_after_return=0"}});
     OutputLines out(sim.out);
 
     out.take(11);
@@ -165,8 +164,8 @@ TEST(RangingSimOverALongRun, KeepsTheSameResidentMemory)
     out.close();
 
     ASSERT_GT(earlyKb, 0);
-    EXPECT_LE(lateKb, earlyKb + kPagesOfSlackKb) << "after 10 readings " << earlyKb << " kB, after " << kLongRun
-                                                 << ": " << lateKb << " kB";
+    EXPECT_LE(lateKb, earlyKb + kPagesOfSlackKb)
+        << "after 10 readings " << earlyKb << " kB, after " << kLongRun << ": " << lateKb << " kB";
     EXPECT_EQ(waitForEnding(sim.pid), kKilled);
 }
 
