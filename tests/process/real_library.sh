@@ -74,12 +74,15 @@ fi
 # A module held up so long that it answers the first trigger only after the
 # program has fired again, as under whole-system emulation, not on a board:
 # the program times that echo in its next attempt, and prints its width for
-# that reading. The reading is left out, not blamed on the program.
+# that reading. The reading is left out, not blamed on the program. Which
+# reading it is depends on the program: with no echo it fires once and
+# reading 2's trigger takes the late echo, but where a hold-up on a busy
+# machine makes it try again, its second attempt, 60 ms on, takes it.
 echo "== a module that answers the first trigger after the next"
 # shellcheck disable=SC2086 # the command is words
 in_board pi4 "$module" --answer-late pi4 /dev/gpiomem "1500 7000 none" -- ${command[native]} >"$work/report" || true
 sed 's/^/   /' "$work/report"
-if ! grep -q '^reading 2: .*: left out: the echo for the trigger before it fell only after' "$work/report" ||
+if ! grep -q '^reading [12]: .*: left out: the echo for the trigger before it fell only after' "$work/report" ||
    [ "$(tail -n 1 "$work/report")" != right ]; then
   echo "   wrong: the reading its late echo ran into was not left out"
   failed=1
