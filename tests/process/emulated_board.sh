@@ -178,10 +178,12 @@ in_board() {
   # to it: the program, back from a sleep, then finds itself held up for
   # milliseconds, as no board's processor holds it up, and tries again. A
   # spinner of the lowest class on each processor keeps them awake; the
-  # program and the module, above it, lose nothing to it.
+  # program and the module, above it, lose nothing to it. Each ends by
+  # itself once this test's shell is gone, killed or timed out.
   local spinners=() processor status=0
   for ((processor = 0; processor < $(nproc); processor++)); do
-    chrt --idle 0 sh -c 'while :; do :; done' &
+    # shellcheck disable=SC2016 # the inner shell expands its own argument
+    chrt --idle 0 sh -c 'while kill -0 "$1" 2>/dev/null; do :; done' - "$$" &
     spinners+=($!)
   done
   # shellcheck disable=SC2016 # the inner shell expands its own arguments
