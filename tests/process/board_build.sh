@@ -5,9 +5,9 @@
 # The triple, the architecture and the emulator are the board's toolchain
 # file's: a 32-bit board (armhf) is built at the ARMv6 level of the oldest, a
 # 64-bit one (arm64) at the toolchain's own. The sysroot stands in for a copy
-# of a Raspberry Pi OS bullseye board's root (tools/board-root), kept in the
-# work folder: its stand-in GPIO library answers every call at once with the
-# echo line always low, so every reading times out.
+# of a Raspberry Pi OS bullseye board's root (tools/board-root): its
+# stand-in GPIO library answers every call at once with the echo line always
+# low, so every reading times out.
 set -euo pipefail
 source_dir=$1 triple=$2 arch=$3 emulator=$4 work=$5 readelf=$6
 level=
@@ -17,8 +17,7 @@ level=
 newest_glibc=2.31
 newest_glibcxx=3.4.28
 
-root=$work/bullseye-$arch-root
-"$source_dir/tools/board-root" "$arch" "$root"
+root=$("$source_dir/tools/board-root" "$arch")
 
 build=$work/build
 rm -rf "$build" "$work/installed"

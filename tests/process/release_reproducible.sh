@@ -8,8 +8,9 @@
 # of the same commit, at another path, later, under another umask, time
 # zone and locale, and compares the two SHA256SUMS: any time stamp, build
 # path or setting that reached the files makes them differ, and diffoscope
-# then shows where. The clone starts with a copy of the boards' roots, which
-# only saves their making.
+# then shows where. The clone's release builds against a copy of the boards'
+# kept roots at another path too (RANGING_KEPT), which saves their making
+# and keeps a root's path out of the bytes.
 set -euo pipefail
 source_dir=$(realpath "$1") work=$2
 dist=$source_dir/dist
@@ -48,9 +49,12 @@ rm -rf "$work/elsewhere"
   umask 077
   git clone -q "$source_dir" "$clone"
   git -C "$clone" checkout -q "$(git -C "$source_dir" rev-parse HEAD)"
-  mkdir -p "$clone/build-release"
-  cp -a "$source_dir"/build-release/root-* "$clone/build-release/"
-  TZ=NZST-12 LC_ALL=POSIX "$clone/tools/release"
+  kept=$(realpath -m "$work/elsewhere/kept")
+  mkdir -p "$kept"
+  for arch in armhf arm64; do
+    cp -a "$(dirname "$("$source_dir/tools/board-root" "$arch")")" "$kept/"
+  done
+  TZ=NZST-12 LC_ALL=POSIX RANGING_KEPT=$kept "$clone/tools/release"
 ) | sed 's/^/   /'
 if cmp -s "$dist/SHA256SUMS" "$clone/dist/SHA256SUMS"; then
   echo "   the same SHA256SUMS:"

@@ -185,8 +185,8 @@ bring() {
   # The stand-in library and register-module are built as the release is,
   # against Debian 11's C library, from the release's own board root: one
   # built with this machine's would ask for a newer one than Debian 11 has.
-  local root=$source_dir/build-release/root-$a
-  "$source_dir/tools/board-root" "$a" "$root"
+  local root
+  root=$("$source_dir/tools/board-root" "$a")
   board_library "$root" "${triple[$a]}" "$work/$system/library"
   standin_package_of "$work/$system/library" "$a" "$bring/wiringpi_3.14_$a.deb"
   build_against "$work/$system/register-module" "$work/$system/library" register-module \
