@@ -20,9 +20,9 @@
 #   whole_system.sh --make-system <work dir> <system>
 #   whole_system.sh <source dir> <work dir> <wiringPi's sources> <dist dir>
 #
-# <system> is bullseye-armhf or trixie-arm64. Each is made once, in
-# <work dir>/<system>/root, and kept (made again only when its recipe here
-# changes). Each run boots a fresh disk made from it, beside a second disk
+# <system> is bullseye-armhf or trixie-arm64. Each is made once and kept
+# outside the clone (tools/kept), made again only when its recipe here
+# changes. Each run boots a fresh disk made from it, beside a second disk
 # with what the test brings: the GPIO library's stand-in package (wiringpi)
 # built against that system's C library, ranging's package from <dist dir>
 # (the release, as a user downloads it) and a newer one built from the same
@@ -123,12 +123,15 @@ make_system() {
   return $status
 }
 
-# The recipe a kept system was made by: made again when it changes.
-recipe_of() {
-  { declare -f make_system customize_system; echo "${release[$1]} ${arch[$1]} ${kernels[$1]}"; } |
-    sha256sum | cut -d' ' -f1
+# root_of <system>: where that system is kept, by the recipe it is made by:
+# made again when that changes.
+root_of() {
+  local recipe
+  recipe=$({ declare -f make_system customize_system; echo "${release[$1]} ${arch[$1]} ${kernels[$1]}"; } |
+    sha256sum | cut -d' ' -f1)
+  echo "$("$project/tools/kept" "system-$1" "$recipe")/root"
 }
-system_is_made() { [ "$(cat "$1/$2/root/.made" 2>/dev/null)" = "$(recipe_of "$2")" ]; }
+system_is_made() { [ -e "$(root_of "$1")/.made" ]; }
 
 if [ "${1:-}" = --customize-system ]; then
   customize_system "$2"
@@ -145,16 +148,16 @@ if [ "${1:-}" = --make-system ]; then
   work=$2 system=$3
   [ -n "${release[$system]:-}" ] || { echo "no system $system: ${systems[*]}" >&2; exit 2; }
   mkdir -p "$work/$system"
-  system_is_made "$work" "$system" && exit
-  log=$work/$system/make-system.log
-  echo "making the Debian $system system in $work/$system/root, once (log: $log)"
+  system_is_made "$system" && exit
+  root=$(root_of "$system") log=$work/$system/make-system.log
+  echo "making the Debian $system system in $root, once (log: $log)"
   start=$SECONDS
-  if ! make_system "$system" "$work/$system/root" >"$log" 2>&1; then
+  if ! make_system "$system" "$root" >"$log" 2>&1; then
     echo "making the $system system failed; the end of $log:" >&2
     tail -n 20 "$log" >&2
     exit 1
   fi
-  recipe_of "$system" >"$work/$system/root/.made"
+  touch "$root/.made"
   echo "   made in $((SECONDS - start)) s"
   exit
 fi
@@ -173,7 +176,7 @@ start=$SECONDS
 # shellcheck source=../process/emulated_board.sh
 . "$source_dir/tests/process/emulated_board.sh" "$source_dir" "$work" "$sources" "the whole-system test"
 for system in "${systems[@]}"; do
-  system_is_made "$work" "$system" || "$here/whole_system.sh" --make-system "$work" "$system"
+  system_is_made "$system" || "$here/whole_system.sh" --make-system "$work" "$system"
 done
 version=$(dpkg-parsechangelog -l "$source_dir/packaging/changelog" -SVersion)
 
@@ -201,7 +204,7 @@ bring() {
   install -m 755 "$here/guest_steps.sh" "$bring/steps"
   printf 'stage=1\nversion=%s\narch=%s\nsystem=%s\n' "$version" "$a" "$system" >"$bring/settings"
   mkfs.ext4 -q -F -L ranging-test -d "$bring" "$work/$system/bring.img" 64M >/dev/null
-  mkfs.ext4 -q -F -d "$work/$system/root" "$work/$system/system.img" 2G >/dev/null
+  mkfs.ext4 -q -F -d "$(root_of "$system")" "$work/$system/system.img" 2G >/dev/null
   echo "   $system: $(cd "$bring" && printf '%s\n' * | paste -sd' ')"
 }
 
@@ -232,7 +235,8 @@ boot_limit=420
 # its steps print their verdicts on the console, kept in console-<n>.log.
 boot() {
   local n=$1 system=$2 kernel_system=$3 flavour=$4 qemu=$5 cpu=$6 machine=$7 board=$8 began=$SECONDS
-  local boot_dir=$work/$kernel_system/root/boot dtb=$work/boot-$n.dtb
+  local boot_dir dtb=$work/boot-$n.dtb
+  boot_dir=$(root_of "$kernel_system")/boot
   local kernel_files=("$boot_dir"/vmlinuz-*-"$flavour") initrd_files=("$boot_dir"/initrd.img-*-"$flavour")
   local kernel=${kernel_files[0]} initrd=${initrd_files[0]}
   local hardware=(-cpu "$cpu" -smp 2 -m 1024 -nic none -display none -monitor none)
