@@ -3,8 +3,8 @@
 #   release_reproducible.sh <source dir> <work dir>
 # It takes the release that tools/release made in <source dir>/dist and
 # checks it: its sums, the armhf program at the ARMv6 level, lintian with
-# nothing to say of either package's hardening, and no C library newer
-# than Debian 11's asked for. Then it makes the release again from a clone
+# nothing to say of either package's hardening, and its dependencies: no C
+# library newer than Debian 11's, and the GPIO library's 3.x. Then it makes the release again from a clone
 # of the same commit, at another path, later, under another umask, time
 # zone and locale, and compares the two SHA256SUMS: any time stamp, build
 # path or setting that reached the files makes them differ, and diffoscope
@@ -29,7 +29,8 @@ for deb in "$dist"/*.deb; do
   ! grep -E '^[EW]: |hardening-' <<<"$notes" || wrong "lintian, on the $arch package: as above"
   depends=$(dpkg-deb -f "$deb" Depends)
   libc=$(sed -n 's/.*libc6 (>= \([0-9.]*\)).*/\1/p' <<<"$depends")
-  if [ -z "$libc" ] || [ "$(printf '%s\n' "$libc" 2.31 | sort -V | tail -n 1)" != 2.31 ]; then
+  if [ -z "$libc" ] || [ "$(printf '%s\n' "$libc" 2.31 | sort -V | tail -n 1)" != 2.31 ] ||
+    [ "${depends#*, }" != "wiringpi (>= 3.0)" ]; then
     wrong "the $arch package depends on: $depends"
   fi
   echo "   $(basename "$deb"): Depends: $depends"
