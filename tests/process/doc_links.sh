@@ -21,6 +21,7 @@ anchors() {
 
 broken=0
 links=0
+declare -A headings # a file's anchors, worked out once
 for file in README.md docs/*.md; do
   while IFS= read -r link; do
     links=$((links + 1))
@@ -32,7 +33,11 @@ for file in README.md docs/*.md; do
     if [ ! -e "$path" ]; then
       echo "$file: ($link): there is no $path"
       broken=1
-    elif [ -n "$anchor" ] && ! anchors "$path" | grep -qx -- "$anchor"; then
+      continue
+    fi
+    [ -n "$anchor" ] || continue
+    [ -n "${headings[$path]+made}" ] || headings[$path]=$(anchors "$path")
+    if ! grep -qx -- "$anchor" <<<"${headings[$path]}"; then
       echo "$file: ($link): $path has no heading that makes #$anchor"
       broken=1
     fi
