@@ -32,8 +32,8 @@ suite_tests() {
     echo "   $dir: $(cases_passed "$dir") test cases passed in $((SECONDS - start)) s"
     skipped_tests "$dir"
   else
-    echo "   $dir: FAILED, after $((SECONDS - start)) s:"
-    sed 's/^/   | /' "$dir/$log"
+    # In one piece, since other suites may be saying something too.
+    printf '   %s: FAILED, after %d s:\n%s\n' "$dir" $((SECONDS - start)) "$(sed 's/^/   | /' "$dir/$log")"
     return 1
   fi
 }
