@@ -109,14 +109,22 @@ make_system() {
   local mirror status=0
   mirror=$("$project/tools/debian-mirror")
   # The initramfs needs only what mounts the root: building it with every
-  # module, under emulation, would take minutes. The hooks are shell
-  # commands of mmdebstrap's, which expands their arguments itself.
+  # module, under emulation, would take minutes. Each kernel's package makes
+  # its own; the update that initramfs-tools then runs for the newest kernel
+  # would make that one again, a minute under emulation, and is turned off
+  # while the system is made (dpkg keeping that setting over the package's,
+  # whose own is put back after). The hooks are shell commands of
+  # mmdebstrap's, which expands their arguments itself.
   # shellcheck disable=SC2016
   mmdebstrap --variant=minbase --arch="${arch[$system]}" \
     --include="systemd-sysv,udev,initramfs-tools,${kernels[$system]}" \
-    --setup-hook='mkdir -p "$1/etc/initramfs-tools/conf.d"' \
+    --setup-hook='mkdir -p "$1/etc/initramfs-tools/conf.d" "$1/etc/dpkg/dpkg.cfg.d"' \
     --setup-hook='echo MODULES=list >"$1/etc/initramfs-tools/conf.d/modules"' \
     --setup-hook='printf "%s\n" virtio_pci virtio_mmio virtio_blk ext4 >"$1/etc/initramfs-tools/modules"' \
+    --setup-hook='echo force-confold >"$1/etc/dpkg/dpkg.cfg.d/ranging-making"' \
+    --setup-hook='printf "%s\n" update_initramfs=no backup_initramfs=no >"$1/etc/initramfs-tools/update-initramfs.conf"' \
+    --customize-hook='rm "$1/etc/dpkg/dpkg.cfg.d/ranging-making"' \
+    --customize-hook='cd "$1/etc/initramfs-tools" && mv update-initramfs.conf.dpkg-dist update-initramfs.conf' \
     --customize-hook="$here/whole_system.sh --customize-system \"\$1\"" \
     "${release[$system]}" "$root" ${mirror:+"$mirror"} </dev/null || status=$?
   [ -z "$registered" ] || echo -1 >"$binfmt/$emulator"
