@@ -27,6 +27,7 @@ root=$("$source_dir/tools/board-root" "$arch")
 # the release configures from nothing every time.
 build=$work/build
 [ "$(cat "$work/root" 2>/dev/null)" = "$root" ] || rm -rf "$build"
+mkdir -p "$work"
 echo "$root" >"$work/root"
 rm -rf "$work/installed"
 level_option=()
