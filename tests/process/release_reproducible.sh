@@ -4,13 +4,14 @@
 # It takes the release that tools/release made in <source dir>/dist and
 # checks it: its sums, the armhf program at the ARMv6 level, lintian with
 # nothing to say of either package's hardening, and its dependencies: no C
-# library newer than Debian 11's, and the GPIO library's 3.x. Then it makes the release again from a clone
-# of the same commit, at another path, later, under another umask, time
-# zone and locale, and compares the two SHA256SUMS: any time stamp, build
-# path or setting that reached the files makes them differ, and diffoscope
-# then shows where. The clone's release builds against a copy of the boards'
-# kept roots at another path too (RANGING_KEPT), which saves their making
-# and keeps a root's path out of the bytes.
+# library newer than Debian 11's, and the GPIO library's 3.x. Then it makes
+# the release again from a clone of the same commit, at another path, later,
+# under another umask, time zone and locale, and compares the two
+# SHA256SUMS: any time stamp, build path or setting that reached the files
+# makes them differ, and diffoscope then shows where. The clone's release
+# builds against a copy of the boards' kept roots at another path too
+# (RANGING_KEPT), which saves their making and keeps a root's path out of
+# the bytes.
 set -euo pipefail
 source_dir=$(realpath "$1") work=$2
 dist=$source_dir/dist
