@@ -21,7 +21,8 @@ void sleepUntilNs(int64_t ns);
 void spinUntilNs(int64_t ns);
 
 // Puts the calling thread one real-time priority above the program's timing:
-// a module is hardware, which no load slows. False where it is refused.
+// a module is hardware, which no load slows. A process it then starts begins
+// at normal priority. False where it is refused.
 bool runAsHardware();
 
 // Sleeps between two looks at the trigger. Waking some tens of microseconds

@@ -6,7 +6,7 @@
 // with SIGTERM, as a person would. Then it reports what it drove against
 // what was printed, and exits 0 when every line is right.
 //
-//   register-module [--service] [--answer-late] BOARD REGISTER-FILE ECHOES -- COMMAND [ARG...]
+//   register-module [--service] [--answer-late] [--first-look-late=MS] BOARD REGISTER-FILE ECHOES -- COMMAND [ARG...]
 //
 // BOARD is pi3, pi4 or pi5; ECHOES lists one reading each, as ranging-sim's
 // SIM_ECHOES does (a width in µs, "none" or "stuck"). Each reading that is
@@ -20,6 +20,15 @@
 // then times it in that attempt: a reading whose last trigger came so is
 // left out. --answer-late plays such a module: it holds back its answer to
 // the first trigger until the program has fired again.
+//
+// Each trigger belongs to the reading whose line the program prints after
+// it, which the module works out from when the trigger fell and when each
+// line came, as its stamps place them. A module held up between two looks
+// (the host's other work, a hypervisor taking the processor) may find a
+// trigger that fell before or after a line it finds with it: it cannot tell
+// whose it was, and a reading that such a trigger may have ended is left
+// out. --first-look-late=MS plays a module held up so, its first look at the
+// trigger MS ms after the program's start.
 //
 // With --service the program is a service's, which a service manager starts
 // once the register file is there, and COMMAND follows its output (its lines
@@ -127,6 +136,7 @@ struct Trigger {
     std::optional<emulated::DrivenEcho> echo;
     bool ranIntoNext = false;    // the program fired again before its echo fell
     bool cameDuringEcho = false; // it came before the echo for the trigger before it fell
+    bool placed = true;          // false: a line may have come before it fell, or after
 };
 
 // `nextFired`: the program has fired again already. Otherwise, a trigger
@@ -154,12 +164,22 @@ std::string timesOf(const Trigger& trigger, int64_t startNs)
         used += std::snprintf(
             text + used, sizeof text - static_cast<size_t>(used), "; echo raised by %.3f ms, lowered by %.3f ms",
             ms(trigger.fell.byNs + trigger.echo->raisedAfterNs), ms(trigger.fell.byNs + trigger.echo->endedAfterNs));
+    if (!trigger.placed)
+        used += std::snprintf(text + used, sizeof text - static_cast<size_t>(used), "; a line came in that time");
     if (trigger.cameDuringEcho)
         std::snprintf(text + used, sizeof text - static_cast<size_t>(used), "; came before the echo before it fell");
     else if (trigger.ranIntoNext)
         std::snprintf(text + used, sizeof text - static_cast<size_t>(used), "; the next trigger came first");
     return text;
 }
+
+// When a line came, as the module can place it: after the stamp of the look
+// at the output before the one that found it whole, and before that look
+// ended.
+struct LineCame {
+    int64_t afterNs;
+    int64_t byNs;
+};
 
 // The program, started with its standard output and error in pipes.
 struct Program {
@@ -168,11 +188,14 @@ struct Program {
     int err = -1;
     std::string outText;
     std::string errText;
+    std::vector<LineCame> came; // the banner's, then each reading's
+    int64_t lastLookNs = 0;
     bool exited = false;
     int status = 0;
 
     void start(char** command)
     {
+        lastLookNs = emulated::realNowNs();
         int outPipe[2];
         int errPipe[2];
         if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
@@ -196,20 +219,13 @@ struct Program {
     // Takes what it has written so far, and whether it has ended.
     void look()
     {
-        drain(out, outText);
-        drain(err, errText);
+        takeOutput();
         if (!exited && waitpid(pid, &status, WNOHANG) == pid)
             exited = true;
     }
 
     // Lines printed after the banner, whole ones only.
-    size_t readings() const
-    {
-        size_t lines = 0;
-        for (const char c : outText)
-            lines += c == '\n';
-        return lines > 0 ? lines - 1 : 0;
-    }
+    size_t readings() const { return came.empty() ? 0 : came.size() - 1; }
 
     // What it keeps locked in RAM, as its status says ("VmLck: ... kB").
     std::string locked() const
@@ -231,8 +247,18 @@ struct Program {
         }
         fcntl(out, F_SETFL, 0);
         fcntl(err, F_SETFL, 0);
+        takeOutput();
+    }
+
+    void takeOutput()
+    {
+        const int64_t lookNs = emulated::realNowNs();
         drain(out, outText);
         drain(err, errText);
+        const int64_t byNs = emulated::realNowNs();
+        for (auto whole = static_cast<size_t>(std::count(outText.begin(), outText.end(), '\n')); came.size() < whole;)
+            came.push_back({lastLookNs, byNs});
+        lastLookNs = lookNs;
     }
 
     static void drain(int fd, std::string& text)
@@ -255,15 +281,37 @@ Fall triggerFell(TriggerLooks& looks, const emulated::Registers::Writes& seen)
     return {looks.beforeNs, emulated::realNowNs()};
 }
 
-// The reading a trigger belongs to: the first whose line the module has yet
-// to see, or a later one where that one's last trigger fell long before.
-size_t readingOf(const std::vector<std::vector<Trigger>>& triggers, size_t printed, const Fall& fall)
+// The readings a trigger may belong to, first to last: each is the one after
+// the readings whose lines came before it fell. Taken once the module has
+// looked at the output after the fall, so that every line that may have come
+// before it is seen.
+struct Readings {
+    size_t first;
+    size_t last;
+};
+
+// Natively a line is seen as soon as it is printed: the trigger is the
+// reading's after those whose lines surely came before it fell, up to the
+// one after those whose lines may have. A service's journal may pass a line
+// on late, so there a trigger that falls long after the last one is the
+// next reading's, even before the line comes.
+Readings readingsOf(const std::vector<std::vector<Trigger>>& triggers, const std::vector<LineCame>& came,
+                    const Fall& fall, bool service)
 {
-    size_t reading = std::min(printed, triggers.size() - 1);
-    while (reading + 1 < triggers.size() && !triggers[reading].empty() &&
+    size_t surely = 0;
+    size_t maybe = 0;
+    for (size_t line = 1; line < came.size(); ++line) {
+        surely += came[line].byNs <= fall.afterNs;
+        maybe += came[line].afterNs < fall.byNs;
+    }
+    const size_t lastReading = triggers.size() - 1;
+    size_t reading = std::min(surely, lastReading);
+    if (!service)
+        return {reading, std::min(maybe, lastReading)};
+    while (reading < lastReading && !triggers[reading].empty() &&
            fall.afterNs - triggers[reading].back().fell.byNs > kNextReadingAfterNs)
         ++reading;
-    return reading;
+    return {reading, reading};
 }
 
 std::vector<std::string> linesOf(const std::string& text)
@@ -272,6 +320,11 @@ std::vector<std::string> linesOf(const std::string& text)
     for (size_t at = 0, end = 0; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
         lines.push_back(text.substr(at, end - at));
     return lines;
+}
+
+bool isEmpty(const sim::Echo& echo)
+{
+    return echo.kind == sim::Echo::Kind::None || echo.kind == sim::Echo::Kind::OutOfRange;
 }
 
 const char* nameOf(const sim::Echo& echo)
@@ -308,6 +361,12 @@ std::string judge(const sim::Echo& echo, const std::vector<Trigger>& triggers, c
     }
     const Trigger& trigger = triggers.back();
     const std::optional<emulated::DrivenEcho>& last = trigger.echo;
+    if (!trigger.placed) {
+        std::snprintf(text, sizeof text, "%s, %s: %.2f cm", isEmpty(echo) ? nameOf(echo) : "an echo",
+                      triggersText(triggers.size()).c_str(), printedCm);
+        seen = text;
+        return "left out: a line came in the time its last trigger may have fallen, which may be another reading's";
+    }
     if (!last)
         std::snprintf(text, sizeof text, "%s, %s: %.2f cm", nameOf(echo), triggersText(triggers.size()).c_str(),
                       printedCm);
@@ -339,17 +398,12 @@ std::string judge(const sim::Echo& echo, const std::vector<Trigger>& triggers, c
     return std::fabs(printedCm - trueCm) <= boundCm ? "right" : "wrong: outside the program's error bound";
 }
 
-bool isEmpty(const sim::Echo& echo)
-{
-    return echo.kind == sim::Echo::Kind::None || echo.kind == sim::Echo::Kind::OutOfRange;
-}
-
 [[noreturn]] void usage(const char* why)
 {
     std::fprintf(
         stderr,
-        "register-module: %s\nusage: register-module [--service] [--answer-late] pi3|pi4|pi5 REGISTER-FILE ECHOES -- "
-        "COMMAND [ARG...]\n",
+        "register-module: %s\nusage: register-module [--service] [--answer-late] [--first-look-late=MS] pi3|pi4|pi5 "
+        "REGISTER-FILE ECHOES -- COMMAND [ARG...]\n",
         why);
     std::exit(2);
 }
@@ -360,11 +414,15 @@ int main(int argc, char** argv)
 {
     bool service = false;
     bool answerLate = false;
+    int64_t firstLookLateNs = 0;
+    constexpr char kFirstLookLate[] = "--first-look-late=";
     for (; argc > 1 && std::strncmp(argv[1], "--", 2) == 0 && argv[1][2] != '\0'; --argc, ++argv) {
         if (std::string(argv[1]) == "--service")
             service = true;
         else if (std::string(argv[1]) == "--answer-late")
             answerLate = true;
+        else if (std::strncmp(argv[1], kFirstLookLate, sizeof kFirstLookLate - 1) == 0)
+            firstLookLateNs = std::atoll(argv[1] + sizeof kFirstLookLate - 1) * 1000000;
         else
             usage("no such option");
     }
@@ -379,14 +437,20 @@ int main(int argc, char** argv)
         usage(error.c_str());
 
     emulated::Registers registers(pi, argv[2]);
+    // The module is hardware: it runs above the program's priority, and
+    // looks at the set-up all but without a break until the first trigger.
+    // It takes that priority before it starts the program, which takes its
+    // own at once: started first, the program, spinning through its first
+    // time-out ahead of the module on the processor they shared, once kept
+    // it from its first look until it had printed its first line (15 ms),
+    // and the module took that line's trigger for the next reading's.
+    const bool realtime = emulated::runAsHardware();
     Program program;
     const int64_t startNs = emulated::realNowNs();
     TriggerLooks looks{registers, startNs, startNs};
     program.start(argv + 5);
-
-    // The module is hardware: it runs above the program's priority, and
-    // looks at the set-up all but without a break until the first trigger.
-    const bool realtime = emulated::runAsHardware();
+    if (firstLookLateNs > 0)
+        emulated::sleepUntilNs(startNs + firstLookLateNs);
 
     emulated::Registers::Writes writes{false, false};
     const int64_t setUpLimitNs = emulated::realNowNs() + kSetUpLimitNs;
@@ -414,33 +478,44 @@ int main(int argc, char** argv)
     const bool othersUntouched = registers.othersUntouched(kTriggerBcm, kEchoBcm, kSpareBcm);
 
     std::vector<std::vector<Trigger>> triggers(script.size());
-    // With --answer-late, the first trigger is held back, in its reading's
-    // list, until the program fires again.
+    // With --answer-late, the first trigger is held back, in its readings'
+    // lists, until the program fires again.
     bool holdNext = answerLate;
     bool holding = false;
-    size_t heldReading = 0;
+    Readings held{0, 0};
     bool lastRanIntoNext = false;
+    // A trigger that cannot be placed is answered with the later reading's
+    // echo, which its program may be timing; the earlier one's line is out.
+    const auto keep = [&triggers](const Readings& whose, const Trigger& trigger) {
+        for (size_t reading = whose.first; reading <= whose.last; ++reading) {
+            triggers[reading].push_back(trigger);
+            triggers[reading].back().placed = whose.first == whose.last;
+        }
+    };
     int64_t limitNs = emulated::realNowNs() + kReadingLimitNs;
     while (!program.exited && program.readings() < script.size() && emulated::realNowNs() < limitNs) {
         if (writes.set || writes.cleared) {
             const Fall fall = triggerFell(looks, writes);
-            const size_t reading = readingOf(triggers, program.readings(), fall);
+            program.look();
+            const Readings whose = readingsOf(triggers, program.came, fall, service);
             if (holdNext) {
                 holdNext = false;
                 holding = true;
-                heldReading = reading;
-                triggers[reading].push_back({fall, fall.byNs - fall.afterNs, std::nullopt});
+                held = whose;
+                keep(whose, {fall, fall.byNs - fall.afterNs, std::nullopt});
             } else {
                 if (holding) {
-                    Trigger& held = triggers[heldReading].front();
-                    held = answer(registers, held.fell, script[heldReading], true);
-                    lastRanIntoNext = held.ranIntoNext;
+                    Trigger answered = answer(registers, triggers[held.last].front().fell, script[held.last], true);
+                    answered.placed = held.first == held.last;
+                    for (size_t reading = held.first; reading <= held.last; ++reading)
+                        triggers[reading].front() = answered;
+                    lastRanIntoNext = answered.ranIntoNext;
                     holding = false;
                 }
-                Trigger answered = answer(registers, fall, script[reading], false);
+                Trigger answered = answer(registers, fall, script[whose.last], false);
                 answered.cameDuringEcho = lastRanIntoNext;
                 lastRanIntoNext = answered.ranIntoNext;
-                triggers[reading].push_back(answered);
+                keep(whose, answered);
             }
         }
         const size_t before = program.readings();
@@ -492,7 +567,8 @@ int main(int argc, char** argv)
             wrong.push_back("reading " + std::to_string(i + 1));
         if (isEmpty(script[i])) {
             ++empty;
-            emptyTriggers += triggers[i].size();
+            emptyTriggers += static_cast<size_t>(std::count_if(triggers[i].begin(), triggers[i].end(),
+                                                               [](const Trigger& trigger) { return trigger.placed; }));
         } else
             cameThrough += verdict == "right";
     }

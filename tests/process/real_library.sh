@@ -13,16 +13,22 @@ set -euo pipefail
 # shellcheck source=emulated_board.sh
 . "$(dirname "$0")/emulated_board.sh" "$1" "$2" "${3:-}" "the test with the real GPIO library"
 
-# Readings: the board, its register file, the build, and the echoes, one a
-# reading (widths in µs, "none", or "stuck": nothing in range).
+# Readings: the board, its register file, the build, register-module's
+# option (- for none), and the echoes, one a reading (widths in µs, "none",
+# or "stuck": nothing in range). A module whose first look comes 15 ms late,
+# as one held up by the host once did, may find the first line printed with
+# the first trigger, and one 40 ms late surely does: that reading is left
+# out or judged right, never blamed, and the next ones judged.
 readings=(
-  "pi3 gpiomem  native 150 1500 7000 12500 none stuck none"
-  "pi4 gpiomem  native 150 1500 7000 12500 none stuck none"
-  "pi5 gpiomem0 native 150 1500 7000 12500 none stuck none"
-  "pi3 gpiomem  armhf  150 1500 7000 12500 none stuck none"
-  "pi5 gpiomem0 armhf  150 1500 7000 12500 none stuck none"
-  "pi4 gpiomem  arm64  150 1500 7000 12500 none stuck none"
-  "pi5 gpiomem0 arm64  150 1500 7000 12500 none stuck none"
+  "pi3 gpiomem  native -                    150 1500 7000 12500 none stuck none"
+  "pi4 gpiomem  native -                    150 1500 7000 12500 none stuck none"
+  "pi5 gpiomem0 native -                    150 1500 7000 12500 none stuck none"
+  "pi5 gpiomem0 native --first-look-late=15 150 1500 7000 12500 none stuck none"
+  "pi5 gpiomem0 native --first-look-late=40 150 1500 7000 12500 none stuck none"
+  "pi3 gpiomem  armhf  -                    150 1500 7000 12500 none stuck none"
+  "pi5 gpiomem0 armhf  -                    150 1500 7000 12500 none stuck none"
+  "pi4 gpiomem  arm64  -                    150 1500 7000 12500 none stuck none"
+  "pi5 gpiomem0 arm64  -                    150 1500 7000 12500 none stuck none"
 )
 # Set-up failures: the board, whether WIRINGPI_CODES is
 # set, the status, standard output, and the first line of standard error.
@@ -41,10 +47,11 @@ prepare_builds "${builds[@]}"
 failed=0
 empty=0 empty_triggers=0
 for run in "${readings[@]}"; do
-  read -r board device build echoes <<<"$run"
-  echo "== $board, $build: $echoes"
-  # shellcheck disable=SC2086 # the command is words
-  in_board "$board" "$module" "$board" "/dev/$device" "$echoes" -- ${command[$build]} >"$work/report" || failed=1
+  read -r board device build option echoes <<<"$run"
+  [ "$option" != - ] || option=''
+  echo "== $board, $build${option:+, $option}: $echoes"
+  # shellcheck disable=SC2086 # the command is words, the option one or none
+  in_board "$board" "$module" $option "$board" "/dev/$device" "$echoes" -- ${command[$build]} >"$work/report" || failed=1
   sed 's/^/   /' "$work/report"
   read -r readings_empty triggers_empty < <(sed -n 's/^readings with no echo: \([0-9]*\), triggers: \([0-9]*\)$/\1 \2/p' "$work/report")
   empty=$((empty + readings_empty)) empty_triggers=$((empty_triggers + triggers_empty))
@@ -78,15 +85,20 @@ fi
 # reading it is depends on the program: with no echo it fires once and
 # reading 2's trigger takes the late echo, but where a hold-up on a busy
 # machine makes it try again, its second attempt, 60 ms on, takes it.
-echo "== a module that answers the first trigger after the next"
-# shellcheck disable=SC2086 # the command is words
-in_board pi4 "$module" --answer-late pi4 /dev/gpiomem "1500 7000 none" -- ${command[native]} >"$work/report" || true
-sed 's/^/   /' "$work/report"
-if ! grep -q '^reading [12]: .*: left out: the echo for the trigger before it fell only after' "$work/report" ||
-   [ "$(tail -n 1 "$work/report")" != right ]; then
-  echo "   wrong: the reading its late echo ran into was not left out"
-  failed=1
-fi
+# Its first look 15 ms late as well, it may not place that trigger, or the
+# program may try again before it answers: the reading is left out or
+# judged right.
+for late in '' --first-look-late=15; do
+  echo "== a module that answers the first trigger after the next${late:+, $late}"
+  # shellcheck disable=SC2086 # the command is words, the option one or none
+  in_board pi4 "$module" --answer-late $late pi4 /dev/gpiomem "1500 7000 none" -- ${command[native]} >"$work/report" || true
+  sed 's/^/   /' "$work/report"
+  if { [ -z "$late" ] && ! grep -q '^reading [12]: .*: left out: the echo for the trigger before it fell only after' "$work/report"; } ||
+     [ "$(tail -n 1 "$work/report")" != right ]; then
+    echo "   wrong: the reading its late echo ran into was not left out"
+    failed=1
+  fi
+done
 
 for case in "${failures[@]}"; do
   IFS='|' read -r board codes status out err <<<"${case//$'\n'/\\n}"
