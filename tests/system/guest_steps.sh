@@ -8,14 +8,17 @@
 # "ranging-test: "; each boot ends with "ranging-test: verdict: right" (or
 # wrong) and powers the machine off. A system's first boot installs the
 # package and runs the service through its life up to an upgrade; its second
-# finds it started by itself, then removes and purges it.
+# finds it started by itself, then removes and purges it. Which of the two
+# this is, the host says on the kernel's command line (ranging.stage=1 or
+# 2), whatever the boot before left on the disks. Every 10 s a heartbeat
+# line names the step under way, so that the host sees the steps go on.
 set -uo pipefail
 disk=/run/ranging-test
 cd "$disk" || exit 1
-# What the host wrote in settings: stage (this system's first boot or its
-# second), version, arch and system.
+# What the host wrote in settings: version, arch and system.
 setting() { sed -n "s/^$1=//p" settings; }
-stage=$(setting stage) version=$(setting version) arch=$(setting arch) system=$(setting system)
+version=$(setting version) arch=$(setting arch) system=$(setting system)
+stage=$(tr ' ' '\n' </proc/cmdline | sed -n 's/^ranging\.stage=//p')
 # The readings register-module plays, one a second: echo widths in µs, or
 # none at all.
 echoes="1500 5000 none 10000 3000 none 8000 600"
@@ -57,10 +60,25 @@ play_module() {
 # The steps' verdicts: step <title> begins one, wrong <why> marks it wrong,
 # and end_step prints its verdict and how long it took.
 failed=0
+step_file=/run/ranging-test-step
 step() {
   title=$1
   problems=()
   step_start=$(date +%s.%N)
+  echo "${step_start%.*} $title" >"$step_file"
+}
+
+# heartbeat: every 10 s, the step under way and how long it has taken. It
+# falls silent once a step has gone on for longer than anything a step
+# waits for (180 s at most), so that the host ends a boot whose steps have
+# stalled.
+step_limit=200
+heartbeat() {
+  local since title
+  while sleep 10; do
+    read -r since title <"$step_file" || continue
+    [ $(($(date +%s) - since)) -gt $step_limit ] || say "still in: $title, for $(($(date +%s) - since)) s"
+  done
 }
 wrong() { problems+=("$*"); }
 note() { say "     $*"; }
@@ -333,6 +351,8 @@ if [ "${1:-}" != --go-on ]; then
 fi
 
 say "Debian $system, boot $stage"
+step "the steps' start"
+heartbeat &
 [ ! -e module.pid ] || module=$(cat module.pid)
 if [ "$(type -t "boot_$stage")" = function ]; then
   "boot_$stage"
@@ -340,7 +360,6 @@ else
   say "WRONG: a system has two boots, and this is its boot $stage"
   failed=1
 fi
-sed -i "s/^stage=.*/stage=$((stage + 1))/" settings
 rm -f module.pid
 sync
 if [ "$failed" = 0 ]; then say "verdict: right"; else say "verdict: wrong"; fi

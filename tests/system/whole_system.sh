@@ -214,7 +214,7 @@ bring() {
   # release's, with a newer version in its control file.
   newer_package "$package" "$version+1" "$bring/ranging_${version}+1_$a.deb"
   install -m 755 "$here/guest_steps.sh" "$bring/steps"
-  printf 'stage=1\nversion=%s\narch=%s\nsystem=%s\n' "$version" "$a" "$system" >"$bring/settings"
+  printf 'version=%s\narch=%s\nsystem=%s\n' "$version" "$a" "$system" >"$bring/settings"
   mkfs.ext4 -q -F -L ranging-test -d "$bring" "$work/$system/bring.img" 64M >/dev/null
   mkfs.ext4 -q -F -d "$(root_of "$system")" "$work/$system/system.img" 2G >/dev/null
   echo "   $system: $(cd "$bring" && printf '%s\n' * | paste -sd' ')"
@@ -232,21 +232,46 @@ newer_package() {
 echo "== what the test brings to each system: the packages, register-module and the steps"
 for system in "${systems[@]}"; do bring "$system"; done
 
-# Each boot: its system, its kernel (of which system, and which), its
-# emulator, CPU and machine, and the board it is named as.
+# Each boot: its system and which of its boots it is, its kernel (of which
+# system, and which), its emulator, CPU and machine, and the board it is
+# named as.
 boots=(
-  "bullseye-armhf bullseye-armhf armmp-lpae qemu-system-arm    cortex-a15 virt,highmem=off pi3"
-  "bullseye-armhf trixie-arm64   arm64      qemu-system-aarch64 cortex-a72 virt            pi4"
-  "trixie-arm64   trixie-arm64   arm64      qemu-system-aarch64 cortex-a72 virt            pi4"
-  "trixie-arm64   trixie-arm64   arm64-16k  qemu-system-aarch64 cortex-a76 virt            pi5"
+  "bullseye-armhf 1 bullseye-armhf armmp-lpae qemu-system-arm    cortex-a15 virt,highmem=off pi3"
+  "bullseye-armhf 2 trixie-arm64   arm64      qemu-system-aarch64 cortex-a72 virt            pi4"
+  "trixie-arm64   1 trixie-arm64   arm64      qemu-system-aarch64 cortex-a72 virt            pi4"
+  "trixie-arm64   2 trixie-arm64   arm64-16k  qemu-system-aarch64 cortex-a76 virt            pi5"
 )
 declare -A revision=([pi3]=a02082 [pi4]=c03111 [pi5]=d04170)
-boot_limit=420
+# A boot may take this long in all. Its steps' first line comes within
+# the first limit after power-on (the kernel and systemd start, about a
+# minute under emulation); after that a line, at least a heartbeat, comes
+# every 10 s while the steps go on: a boot with none for the second limit
+# has stalled, and is ended.
+boot_limit=420 first_line_limit=180 stall_limit=60
 
-# boot <n> <system> <kernel's system> <kernel> <qemu> <cpu> <machine> <board>:
-# its steps print their verdicts on the console, kept in console-<n>.log.
+# watch_steps <n> <console log> <qemu's pid file> <boot's pid>: while the
+# boot runs, ends it when its steps stall, and says so.
+watch_steps() {
+  local n=$1 console=$2 pidfile=$3 boot=$4 lines=0 now last=$SECONDS limit=$first_line_limit
+  while kill -0 "$boot" 2>/dev/null; do
+    sleep 2
+    now=$(grep -c 'ranging-test: ' "$console" || true)
+    if [ "$now" != "$lines" ]; then
+      lines=$now last=$SECONDS limit=$stall_limit
+    elif [ $((SECONDS - last)) -gt "$limit" ] && [ -s "$pidfile" ]; then
+      echo "   wrong: boot $n stalled: no line from its steps for $limit s; the last step it named:"
+      grep 'ranging-test: ' "$console" | tail -n 1 | sed 's/^.*ranging-test: /   | /'
+      kill "$(cat "$pidfile")" 2>/dev/null
+      return 1
+    fi
+  done
+}
+
+# boot <n> <system> <stage> <kernel's system> <kernel> <qemu> <cpu> <machine>
+# <board>: its steps print their verdicts on the console, kept in
+# console-<n>.log.
 boot() {
-  local n=$1 system=$2 kernel_system=$3 flavour=$4 qemu=$5 cpu=$6 machine=$7 board=$8 began=$SECONDS
+  local n=$1 system=$2 stage=$3 kernel_system=$4 flavour=$5 qemu=$6 cpu=$7 machine=$8 board=$9 began=$SECONDS
   local boot_dir dtb=$work/boot-$n.dtb
   boot_dir=$(root_of "$kernel_system")/boot
   local kernel_files=("$boot_dir"/vmlinuz-*-"$flavour") initrd_files=("$boot_dir"/initrd.img-*-"$flavour")
@@ -257,22 +282,28 @@ boot() {
   "$qemu" -machine "$machine,dumpdtb=$dtb" "${hardware[@]}" >/dev/null 2>&1
   fdtput -c "$dtb" /system
   fdtput -t x "$dtb" /system linux,revision "${revision[$board]}"
-  echo "== boot $n: Debian $system, $(basename "$kernel") ($cpu), as a ${board/pi/Pi }"
+  echo "== boot $n: Debian $system, its boot $stage, $(basename "$kernel") ($cpu), as a ${board/pi/Pi }"
+  local console=$work/console-$n.log pidfile=$work/qemu-$n.pid stalled=0 running
+  : >"$console"
+  rm -f "$pidfile"
+  # The console shows the steps' lines as the journal forwards them, after
+  # a time stamp and the unit's name; the heartbeats are not shown.
   timeout $boot_limit "$qemu" -machine "$machine" "${hardware[@]}" -dtb "$dtb" -kernel "$kernel" -initrd "$initrd" \
-    -append "root=/dev/vda rw console=ttyAMA0 quiet systemd.show_status=false" \
+    -append "root=/dev/vda rw console=ttyAMA0 quiet systemd.show_status=false ranging.stage=$stage" \
     -drive file="$work/$system/system.img",if=virtio,format=raw \
     -drive file="$work/$system/bring.img",if=virtio,format=raw \
-    -serial stdio -no-reboot </dev/null 2>&1 | sed -u 's/\r//g' | tee "$work/console-$n.log" |
-    sed -u -n 's/^.*ranging-test: /   /p'
+    -pidfile "$pidfile" -serial stdio -no-reboot </dev/null 2>&1 | sed -u 's/\r//g' | tee "$console" |
+    sed -u -n '/ranging-test: still in: /d; s/^.*ranging-test: /   /p' &
+  running=$!
+  watch_steps "$n" "$console" "$pidfile" "$running" || stalled=1
+  wait "$running"
   echo "   boot $n took $((SECONDS - began)) s, from power-on to power-off"
-  # The console shows the steps' lines as the journal forwards them, after
-  # a time stamp and the unit's name.
-  if ! grep -q 'ranging-test: verdict: ' "$work/console-$n.log"; then
-    echo "   wrong: boot $n ($system, as a ${board/pi/Pi }): no verdict within $boot_limit s; the end of $work/console-$n.log:"
-    tail -n 20 "$work/console-$n.log" | sed 's/^/   | /'
+  if [ $stalled = 1 ] || ! grep -q 'ranging-test: verdict: ' "$console"; then
+    echo "   wrong: boot $n ($system, as a ${board/pi/Pi }): no verdict; the end of $console:"
+    tail -n 20 "$console" | sed 's/^/   | /'
     return 1
   fi
-  grep -q 'ranging-test: verdict: right$' "$work/console-$n.log"
+  grep -q 'ranging-test: verdict: right$' "$console"
 }
 failed=0 n=0
 for row in "${boots[@]}"; do
