@@ -494,6 +494,7 @@ int main(int argc, char** argv)
     };
     int64_t limitNs = emulated::realNowNs() + kReadingLimitNs;
     while (!program.exited && program.readings() < script.size() && emulated::realNowNs() < limitNs) {
+        const size_t before = program.readings();
         if (writes.set || writes.cleared) {
             const Fall fall = triggerFell(looks, writes);
             program.look();
@@ -518,7 +519,6 @@ int main(int argc, char** argv)
                 keep(whose, answered);
             }
         }
-        const size_t before = program.readings();
         program.look();
         if (program.readings() != before)
             limitNs = emulated::realNowNs() + kReadingLimitNs;
