@@ -7,8 +7,11 @@
 # library newer than Debian 11's, and the GPIO library's 3.x. Then it makes
 # the release again from a clone of the same commit, at another path, later,
 # under another umask, time zone and locale, and compares the two
-# SHA256SUMS: any time stamp, build path or setting that reached the files
-# makes them differ, and diffoscope then shows where. The clone's release
+# SHA256SUMS, and the apt repositories' files but the signatures, which
+# differ from one run to the next and are checked with the repository's
+# own keyring instead: any time stamp, build path or setting that reached
+# the files makes them differ, and diffoscope then shows where. The clone's
+# release
 # builds against a copy of the boards' kept roots at another path too
 # (RANGING_KEPT), which saves their making and keeps a root's path out of
 # the bytes.
@@ -44,6 +47,27 @@ level=$(arm-linux-gnueabihf-readelf -A "$extracted/usr/bin/ranging" | sed -n 's/
 echo "   the armhf program's level: $level"
 [ "$level" = v6 ] || wrong "not ARMv6"
 
+# verified <repository>: its Release's two signatures, by its own keyring.
+verified() {
+  local release=$1/dists/stable keyring=$1/ranging-archive-keyring.gpg
+  gpgv --keyring "$keyring" "$release/InRelease" 2>/dev/null &&
+    gpgv --keyring "$keyring" "$release/Release.gpg" "$release/Release" 2>/dev/null
+}
+# unsigned_sums <repository>: the sums of its files, the signatures left out.
+unsigned_sums() {
+  (cd "$1" && find . -type f ! -name InRelease ! -name Release.gpg | sort | xargs sha256sum)
+}
+echo "== the apt repository in $dist/apt"
+if [ -f "$dist/apt/dists/stable/InRelease" ]; then
+  if verified "$dist/apt"; then
+    echo "   signed: InRelease and Release.gpg verify with its keyring"
+  else
+    wrong "its Release's signatures do not verify with its keyring"
+  fi
+else
+  echo "   unsigned: RANGING_SIGNING_GNUPGHOME names no key"
+fi
+
 echo "== the release again, from a clone elsewhere, under umask 077, TZ=NZST-12 and LC_ALL=POSIX"
 clone=$work/elsewhere/at/another/depth/ranging
 rm -rf "$work/elsewhere"
@@ -58,6 +82,15 @@ rm -rf "$work/elsewhere"
   done
   TZ=NZST-12 LC_ALL=POSIX RANGING_KEPT=$kept "$clone/tools/release"
 ) | sed 's/^/   /'
+if [ "$(unsigned_sums "$dist/apt")" = "$(unsigned_sums "$clone/dist/apt")" ]; then
+  echo "   the same apt repository, but for its signatures"
+else
+  wrong "the two apt repositories differ:"
+  diff <(unsigned_sums "$dist/apt") <(unsigned_sums "$clone/dist/apt") | sed 's/^/   /' || true
+fi
+if [ -f "$dist/apt/dists/stable/InRelease" ] && ! verified "$clone/dist/apt"; then
+  wrong "the second apt repository's signatures do not verify with its keyring"
+fi
 if cmp -s "$dist/SHA256SUMS" "$clone/dist/SHA256SUMS"; then
   echo "   the same SHA256SUMS:"
   sed 's/^/   /' "$dist/SHA256SUMS"
