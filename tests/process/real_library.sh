@@ -68,9 +68,9 @@ if [ $((2 * empty_triggers)) -gt $((3 * empty)) ]; then
   failed=1
 fi
 # An echo is lost (0.00 printed, though it ended in time) only when each of
-# the program's three attempts was held up: none of 800 in twenty runs here,
-# and 1 of 280 while tools/hiccups took the processors for 5 to 30 ms three
-# times a second. A program that trusts too little loses far more.
+# the program's three attempts was held up: none of 720 in twenty runs here,
+# and 1 of 720 while tools/hiccups took the processors for 5 to 30 ms three
+# times a second. A program that trusts no echo lost 14 of 36.
 echo "== echoes: $echoes_played, lost: $echoes_lost (at most 1 in 20)"
 if [ $((20 * echoes_lost)) -gt "$echoes_played" ]; then
   echo "   wrong: too many"
